@@ -1,0 +1,2 @@
+// hash.h -- RIPEMD-160 and other small shared helpers.
+#pragma once

@@ -1,0 +1,1 @@
+#include "hash/hash.h"
