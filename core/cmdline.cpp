@@ -1,1 +1,378 @@
+// The command line: options matched in a fixed order over a cursor of words.
+// Values come as the next word ("--opt v") or after "=" ("--opt=v").
 
+#include "core/core_local.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct word_cursor {
+    int left;
+    const char *const *word;
+    bool end_of_options;
+};
+
+void advance(word_cursor &c) {
+    --c.left;
+    ++c.word;
+}
+
+bool match_switch(word_cursor &c, const char *option) {
+    if (c.left > 0 && !c.end_of_options && std::strcmp(*c.word, option) == 0) {
+        advance(c);
+        return true;
+    }
+    return false;
+}
+
+// Once "--" has been seen no option matches any more, so every later word is
+// a file name, "--track" included.
+bool match_value(word_cursor &c, const char *option, const char **value) {
+    if (c.left <= 0 || c.end_of_options)
+        return false;
+    const char *w = *c.word;
+    if (std::strcmp(w, "--") == 0) {
+        c.end_of_options = true;
+        advance(c);
+        return false;
+    }
+    size_t n = std::strlen(option);
+    if (std::strcmp(w, option) == 0) {
+        advance(c);
+        *value = nullptr;
+        if (c.left > 0) {
+            *value = *c.word;
+            advance(c);
+        }
+        return true;
+    }
+    if (std::strncmp(w, option, n) == 0 && w[n] == '=') {
+        *value = w + n + 1;
+        advance(c);
+        return true;
+    }
+    return false;
+}
+
+// "%d": optional blanks and sign, at least one digit; trailing text ignored.
+// Out-of-range values saturate.
+bool scan_int(const char *s, int *out, const char **rest = nullptr) {
+    if (!s)
+        return false;
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
+        ++s;
+    const char *p = s;
+    if (*p == '+' || *p == '-')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    long long v = std::strtoll(s, &end, 10);
+    v = std::clamp<long long>(v, INT_MIN, INT_MAX);
+    *out = int(v);
+    if (rest)
+        *rest = end;
+    return true;
+}
+
+// "%f" read into a float; non-finite values are refused.
+bool scan_real(const char *s, float *out, const char **rest = nullptr) {
+    if (!s)
+        return false;
+    char *end = nullptr;
+    float v = std::strtof(s, &end);
+    if (end == s || !std::isfinite(v))
+        return false;
+    *out = v;
+    if (rest)
+        *rest = end;
+    return true;
+}
+
+// The "%d.%d%15s" reading of "--glversion".
+bool scan_glversion(const char *s, startup_switches *sw, std::string *error) {
+    int major = 0, minor = 0;
+    const char *p = nullptr;
+    if (!scan_int(s, &major, &p) || *p != '.' || !scan_int(p + 1, &minor, &p)) {
+        *error = "bad arg for --glversion\n";
+        return false;
+    }
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    char word[16] = {};
+    size_t n = 0;
+    while (p[n] && n < 15 && !(p[n] == ' ' || (p[n] >= '\t' && p[n] <= '\r'))) {
+        word[n] = p[n];
+        ++n;
+    }
+    velk_gl_kind kind;
+    if (n == 0 || std::strcmp(word, "compatibility") == 0)
+        kind = velk_gl_kind::compatibility;
+    else if (std::strcmp(word, "core") == 0)
+        kind = velk_gl_kind::core;
+    else if (std::strcmp(word, "es") == 0)
+        kind = velk_gl_kind::es;
+    else {
+        *error = "unknown OpenGL dialect for --glversion (must be 'compatibility', 'core' or 'es')\n";
+        return false;
+    }
+    sw->gl_major = major;
+    sw->gl_minor = minor;
+    sw->gl_kind = kind;
+    return true;
+}
+
+bool scan_chase_center(const char *s, startup_switches *sw) {
+    float v[3];
+    const char *p = s;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0) {
+            if (*p != ',')
+                return false;
+            ++p;
+        }
+        if (!scan_real(p, &v[i], &p))
+            return false;
+    }
+    sw->chase_center = {v[0], v[1], v[2]};
+    return true;
+}
+
+std::string bad_arg(const char *option) {
+    return std::string("Bad arg for ") + option + "\n";
+}
+
+}  // namespace
+
+cmdline_result parse_command_line(int argc, const char *const *argv, startup_switches *sw) {
+    cmdline_result r;
+    word_cursor c{argc > 0 ? argc - 1 : 0, argv + 1, false};
+    bool have_file = false;
+
+    auto fail = [&r](std::string text) {
+        r.status = cmdline_status::error;
+        r.message += text;
+        return r;
+    };
+
+    while (c.left > 0) {
+        const char *v = nullptr;
+        int n = 0;
+        float f = 0;
+
+        if (match_switch(c, "--fugly")) { sw->fugly = true; continue; }
+        if (match_switch(c, "--nosound")) { sw->nosound = true; continue; }
+        if (match_switch(c, "--novertexarrays")) { sw->novertexarrays = true; continue; }
+        if (match_switch(c, "--learn")) { sw->learn = true; continue; }
+        if (match_switch(c, "--nolearn")) { sw->learn = false; continue; }
+        if (match_switch(c, "--nommx")) continue;
+        if (match_switch(c, "--debug")) { sw->verbosity = 1; continue; }
+        if (match_switch(c, "--super-debug")) { sw->verbosity = 2; continue; }
+        if (match_switch(c, "--practice")) { sw->practice = true; continue; }
+        if (match_switch(c, "--warp")) { sw->warp = true; continue; }
+        if (match_value(c, "--texture-detail", &v)) {
+            if (!scan_int(v, &n))
+                return fail(bad_arg("--texture-detail"));
+            sw->texture_reduction = std::clamp(n, 0, 4);
+            continue;
+        }
+        if (match_value(c, "--ground-texture-detail", &v)) {
+            if (!scan_int(v, &n))
+                return fail(bad_arg("--ground-texture-detail"));
+            continue;
+        }
+        if (match_value(c, "--roostfrequency", &v)) {
+            if (!scan_int(v, &n))
+                return fail(bad_arg("--roostfrequency"));
+            sw->roost_frequency = std::clamp(n, 0, 1000);
+            continue;
+        }
+        if (match_value(c, "--erode", &v)) {
+            if (!scan_real(v, &f))
+                return fail(bad_arg("--erode"));
+            sw->erode_amount = int(std::floor(std::clamp(f, 0.0f, 100.0f) * 1024.0f));
+            continue;
+        }
+        if (match_value(c, "--detail", &v)) {
+            if (!scan_real(v, &f))
+                return fail(bad_arg("--detail"));
+            sw->terrain_detail = f;
+            sw->detail_set = true;
+            continue;
+        }
+        if (match_value(c, "--max-detail-distance", &v)) {
+            if (!scan_real(v, &f))
+                return fail(bad_arg("--max-detail-distance"));
+            sw->max_detail_distance = f;
+            sw->detail_fade_distance = double(f) + 5.0;
+            sw->max_detail_distance_set = true;
+            continue;
+        }
+        if (match_value(c, "--lod-scale", &v)) {
+            if (!scan_real(v, &f))
+                return fail(bad_arg("--lod-scale"));
+            sw->lod_scale = std::clamp(double(f), 1e-6, 1e6);
+            continue;
+        }
+        if (match_value(c, "--lod-bias", &v)) {
+            if (!scan_real(v, &f))
+                return fail(bad_arg("--lod-bias"));
+            sw->lod_bias = f;
+            continue;
+        }
+        if (match_value(c, "--lock-fps", &v)) {
+            // A rate of zero or below would let one frame run without bound.
+            if (!scan_real(v, &f) || !(f > 0))
+                return fail(bad_arg("--lock-fps"));
+            sw->lock_fps = f;
+            continue;
+        }
+        if (match_value(c, "--fake-lag", &v)) {
+            if (!scan_real(v, &f))
+                return fail(bad_arg("--fake-lag"));
+            sw->fake_lag = std::clamp(double(f) / 1000.0, 0.0, 1.0);
+            continue;
+        }
+        if (match_value(c, "--fake-loss", &v)) {
+            if (!scan_int(v, &n))
+                return fail(bad_arg("--fake-loss"));
+            sw->fake_loss = std::clamp(n, 0, 100);
+            continue;
+        }
+        if (match_value(c, "--record-audio", &v)) {
+            if (!v || !*v)
+                return fail(bad_arg("--record-audio"));
+            sw->record_audio = v;
+            continue;
+        }
+        if (match_switch(c, "--record-video")) { sw->record_video = true; continue; }
+        if (match_value(c, "--rotate-lineup", &v)) {
+            if (!v)
+                return fail(bad_arg("--rotate-lineup"));
+            (void)scan_int(v, &sw->rotate_lineup);
+            continue;
+        }
+        if (match_switch(c, "--editor")) { sw->editor = true; continue; }
+        if (match_switch(c, "--hidden-pause")) { sw->hidden_pause = true; continue; }
+        if (match_switch(c, "--hidden-hud")) { sw->hidden_hud = true; continue; }
+        if (match_value(c, "--bikes", &v)) {
+            r.message += "--bikes doesn't do anything anymore\n";
+            continue;
+        }
+        // Sizes and HUD switches: "%d" without a check; an unreadable value
+        // leaves the setting as it was.
+        struct int_option {
+            const char *name;
+            int *value;
+        };
+        const int_option int_options[] = {
+            {"--width", &sw->width},
+            {"--height", &sw->height},
+        };
+        bool matched = false;
+        for (const int_option &o : int_options) {
+            if (match_value(c, o.name, &v)) {
+                if (!v)
+                    return fail(bad_arg(o.name));
+                (void)scan_int(v, o.value);
+                matched = true;
+                break;
+            }
+        }
+        if (matched)
+            continue;
+        if (match_value(c, "--depth", &v)) {
+            if (!v)
+                return fail(bad_arg("--depth"));
+            sw->colour_bits = std::atoi(v);
+            continue;
+        }
+        if (match_value(c, "--zdepth", &v)) {
+            if (!v)
+                return fail(bad_arg("--zdepth"));
+            sw->depth_bits = std::atoi(v);
+            continue;
+        }
+        const int_option hud_options[] = {
+            {"--draw-fps", &sw->draw_fps},
+            {"--draw-time", &sw->draw_time},
+            {"--draw-ping", &sw->draw_ping},
+            {"--draw-speed", &sw->draw_speed},
+            {"--draw-render-stats", &sw->draw_render_stats},
+        };
+        for (const int_option &o : hud_options) {
+            if (match_value(c, o.name, &v)) {
+                if (!v)
+                    return fail(bad_arg(o.name));
+                (void)scan_int(v, o.value);
+                matched = true;
+                break;
+            }
+        }
+        if (matched)
+            continue;
+        if (match_switch(c, "--accurate-skip")) { sw->accurate_skip = true; continue; }
+        if (match_value(c, "--track", &v)) {
+            if (!v)
+                return fail(bad_arg("--track"));
+            sw->track = v;
+            continue;
+        }
+        if (match_value(c, "--connect", &v)) {
+            if (!v)
+                return fail(bad_arg("--connect"));
+            constexpr const char prefix[] = "kessrun:";
+            if (std::strncmp(v, prefix, sizeof prefix - 1) == 0)
+                v += sizeof prefix - 1;
+            sw->connect = v;
+            continue;
+        }
+        if (match_value(c, "--password", &v)) {
+            if (!v)
+                return fail(bad_arg("--password"));
+            sw->password = v;
+            continue;
+        }
+        if (match_value(c, "--chase-center", &v)) {
+            if (!scan_chase_center(v, sw))
+                return fail(bad_arg("--chase-center"));
+            continue;
+        }
+        if (match_switch(c, "--open-home")) {
+            r.status = cmdline_status::open_home;
+            return r;
+        }
+        if (match_switch(c, "--glfinish")) { sw->glfinish = true; continue; }
+        if (match_value(c, "--glversion", &v)) {
+            std::string error;
+            if (!scan_glversion(v, sw, &error))
+                return fail(error);
+            continue;
+        }
+        if (match_switch(c, "--print-orientation")) { sw->print_orientation = true; continue; }
+        if (match_switch(c, "--terrain-wireframe")) { sw->terrain_wireframe = true; continue; }
+        if (match_switch(c, "--disable-tmesh")) { sw->disable_tmesh = true; continue; }
+        if (match_switch(c, "--debug-ground-textures")) { sw->debug_ground_textures = true; continue; }
+
+        // "--" may have been the last word.
+        if (c.left <= 0)
+            break;
+        const char *w = *c.word;
+        if (w[0] == '-' && !c.end_of_options) {
+            return fail(std::string("bad option '") + w + "'\n");
+        }
+        if (have_file)
+            return fail("Too many files!\n");
+        sw->file = w;
+        have_file = true;
+        advance(c);
+    }
+    return r;
+}

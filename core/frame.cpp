@@ -1,1 +1,301 @@
+// The frame loop: the program's only main loop.
+//
+// Each round draws one frame, decides how much game time the frame stands
+// for (the frame step), then runs as many fixed 1/128 s tics as fit below the
+// target time. Inputs: the wall clock and the time-stamped event queue.
+// Outputs: the game clock (UI timers), the simulated time (tics run), frame
+// statistics, and the quit flag.
+//
+//   1  quit flag set -> leave
+//   2  view mode update
+//   3  draw (when the window is visible), swap, leave when the window closed
+//   4  sound
+//   5  frame step: 1..16 tics of game time, or 1/R s with "--lock-fps R",
+//      or 100 tics with "--warp"; sleeps to cap the rate at 128 frames/s
+//   6  target time and game clock += step; frame-time history
+//   8  tics: while simulated < target: simulated += tic, then
+//        T1 events due by the tic's wall time (frame wall - target + simulated)
+//        T4 rider inputs / camera tic, T6 network, T7 race tic (unless paused
+//        or there is no track)
+//  13  remember the round's end wall time
+//
+// A slow frame never stands for more than 0.125 s (16 tics): time beyond that
+// is dropped rather than caught up, so the game slows instead of spiralling.
+// The time spent running tics is not counted into the next frame's step.
 
+#include "core/core_local.h"
+
+#include <algorithm>
+
+namespace {
+
+int histogram_bucket(double elapsed) {
+    int bucket = 0;
+    double limit = TIC_LENGTH;
+    while (bucket < 7 && elapsed >= limit) {
+        ++bucket;
+        limit *= 2;
+    }
+    return bucket;
+}
+
+double now(const frame_loop *L) {
+    return L->clock.now(L->clock.ctx);
+}
+
+bool hook_true(bool (*f)(void *), void *ctx) {
+    return f && f(ctx);
+}
+
+void update_view_mode(frame_loop *L) {
+    bool loaded = hook_true(L->hooks.track_loaded, L->hooks.ctx);
+    bool has_bike = hook_true(L->hooks.viewed_slot_has_bike, L->hooks.ctx);
+    bool local = hook_true(L->hooks.viewed_slot_local, L->hooks.ctx);
+    if (!loaded) {
+        L->view = view_mode::no_track;
+        L->had_track = false;
+        return;
+    }
+    if (!L->had_track) {
+        L->had_track = true;
+        L->view = has_bike ? view_mode::ride : view_mode::trackside;
+        return;
+    }
+    if (!has_bike)
+        L->view = view_mode::trackside;
+    else if (L->view == view_mode::editor || L->view == view_mode::orbit)
+        return;
+    else if (local)
+        L->view = view_mode::ride;
+}
+
+void run_race_tic(frame_loop *L) {
+    if (L->hooks.race_tic)
+        L->hooks.race_tic(L->hooks.ctx);
+}
+
+void cycle_view(frame_loop *L) {
+    switch (L->view) {
+    case view_mode::ride:
+        L->view = L->editor_enabled ? view_mode::editor : view_mode::orbit;
+        break;
+    case view_mode::editor:
+        L->view = view_mode::orbit;
+        break;
+    case view_mode::orbit:
+        L->view = view_mode::trackside;
+        break;
+    case view_mode::trackside:
+        L->view = view_mode::ride;
+        break;
+    case view_mode::no_track:
+        break;
+    }
+}
+
+void select_digit_camera(frame_loop *L, int digit) {
+    if (!L->hooks.camera_count)
+        return;
+    int cameras = L->hooks.camera_count(L->hooks.ctx);
+    L->camera = std::min(digit, cameras) - 1;
+    if (L->hooks.select_camera)
+        L->hooks.select_camera(L->hooks.ctx, L->camera);
+}
+
+// T1 for one event.
+void handle_event(frame_loop *L, const velk_event &ev) {
+    const loop_keys &k = L->keys;
+    if (ev.code == k.close && ev.pressed) {
+        L->quit = true;
+        return;
+    }
+    if (!ev.pressed)
+        return;
+    if (L->view == view_mode::no_track)
+        return;
+    if (ev.code == k.pause) {
+        if (!L->connected)
+            L->paused = !L->paused;
+    } else if (ev.code == k.step) {
+        if (L->paused)
+            run_race_tic(L);
+    } else if (ev.code == k.tab) {
+        cycle_view(L);
+    } else if (ev.code == k.rewind) {
+        if (L->hooks.demo_seek)
+            L->hooks.demo_seek(L->hooks.ctx, -1);
+    } else if (ev.code == k.skip) {
+        if (L->hooks.demo_seek)
+            L->hooks.demo_seek(L->hooks.ctx, +1);
+    } else {
+        for (int d = 0; d < 10; ++d) {
+            if (ev.code == k.digits[size_t(d)]) {
+                select_digit_camera(L, d);
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void stutter_check(frame_loop *L, const char *label) {
+    if (!(L->stutter_threshold > 0))
+        return;
+    double t = now(L);
+    if (L->have_checkpoint && t - L->stutter_checkpoint > L->stutter_threshold)
+        show_message_line("Stutter in %s - %f seconds", label, t - L->stutter_checkpoint);
+    L->stutter_checkpoint = t;
+    L->have_checkpoint = true;
+}
+
+void frame_loop_init(frame_loop *L) {
+    L->history.clear();
+    L->history.reserve(FRAME_HISTORY_SIZE);
+    L->prev_frame_end = now(L);
+}
+
+double frame_step(frame_loop *L) {
+    double t = now(L);
+    double elapsed = t - L->prev_frame_end;
+    L->histogram[size_t(histogram_bucket(elapsed))]++;
+
+    double step;
+    if (!L->connected && L->lock_fps > 0) {
+        double period = 1.0 / L->lock_fps;
+        if (elapsed < period) {
+            L->clock.sleep(L->clock.ctx, period - elapsed);
+            t = now(L);
+        }
+        step = period;
+    } else if (!L->connected && L->warp) {
+        step = WARP_TICS * TIC_LENGTH;
+    } else {
+        while (elapsed < TIC_LENGTH) {
+            L->clock.sleep(L->clock.ctx, L->prev_frame_end + TIC_LENGTH - t);
+            t = now(L);
+            elapsed = t - L->prev_frame_end;
+        }
+        step = std::min(elapsed, MAX_FRAME_STEP);
+    }
+    L->frame_wall = t;
+    if (!L->have_step) {
+        L->min_step = L->max_step = step;
+        L->have_step = true;
+    } else {
+        L->min_step = std::min(L->min_step, step);
+        L->max_step = std::max(L->max_step, step);
+    }
+    L->step = step;
+    return step;
+}
+
+void frame_run_tics(frame_loop *L) {
+    while (L->sim_time < L->target_time) {
+        L->sim_time += TIC_LENGTH;
+
+        // T1: the events that happened by the time this tic falls due.
+        double due = L->frame_wall - L->target_time + L->sim_time;
+        velk_event ev;
+        while (!L->quit && L->input.next_until && L->input.next_until(L->input.ctx, due, &ev)) {
+            stutter_check(L, "getmessage");
+            handle_event(L, ev);
+        }
+        stutter_check(L, "processmessage");
+        stutter_check(L, "action");
+
+        // T7
+        if (!L->paused && L->view != view_mode::no_track)
+            run_race_tic(L);
+        stutter_check(L, "tic");
+    }
+}
+
+bool frame_round(frame_loop *L) {
+    if (L->quit)
+        return false;
+    update_view_mode(L);
+
+    if (L->window && velk_window_visible(L->window)) {
+        int width = 0, height = 0;
+        if (velk_frame_begin(L->window, &width, &height)) {
+            if (L->hooks.draw)
+                L->hooks.draw(L->hooks.ctx, L->view, width, height);
+            stutter_check(L, "draw");
+            velk_frame_end(L->window);
+            if (velk_window_closed(L->window))
+                return false;
+            stutter_check(L, "flip");
+        }
+    }
+
+    double step = frame_step(L);
+    L->target_time += step;
+    L->game_clock += step;
+    if (L->history.size() < size_t(FRAME_HISTORY_SIZE))
+        L->history.push_back(float(L->frame_wall - L->prev_frame_end));
+
+    frame_run_tics(L);
+
+    L->prev_frame_end = now(L);
+    return !L->quit;
+}
+
+void frame_loop_run(frame_loop *L) {
+    frame_loop_init(L);
+    while (frame_round(L)) {
+    }
+}
+
+loop_clock platform_loop_clock() {
+    loop_clock c;
+    c.now = [](void *) { return velk_seconds(); };
+    c.sleep = [](void *, double seconds) {
+        if (seconds <= 0)
+            return;
+        velk_clock d = velk_clock_from_seconds(seconds);
+        velk_sleep(d.sec, d.usec);
+    };
+    c.ctx = nullptr;
+    return c;
+}
+
+loop_input platform_loop_input() {
+    loop_input in;
+    in.next_until = [](void *ctx, double deadline, velk_event *ev) {
+        if (ctx)
+            velk_pump_events(static_cast<velk_window *>(ctx));
+        return input_next_event_until(velk_clock_from_seconds(deadline), ev);
+    };
+    in.ctx = nullptr;
+    return in;
+}
+
+loop_keys default_loop_keys() {
+    loop_keys k;
+    k.esc = VELK_KEY_BASE + 0x01;
+    k.tab = VELK_KEY_BASE + 0x0F;
+    k.pause = VELK_KEY_BASE + 0x45;
+    k.step = VELK_KEY_BASE + 0x34;        // "."
+    k.rewind = VELK_KEY_BASE + 0x2B;      // "\"
+    k.skip = VELK_KEY_BASE + 0x35;        // "/"
+    k.prev_rider = VELK_KEY_BASE + 0x1A;  // "["
+    k.next_rider = VELK_KEY_BASE + 0x1B;  // "]"
+    k.chat = VELK_KEY_BASE + 0x14;        // "t"
+    k.screenshot = VELK_KEY_BASE + 0x1F;  // "s"
+    k.digits[0] = VELK_KEY_BASE + 0x0B;
+    for (uint32_t d = 1; d < 10; ++d)
+        k.digits[d] = VELK_KEY_BASE + 0x01 + d;
+    return k;
+}
+
+bool write_ppm_frame(std::FILE *out, const uint8_t *rgb, int width, int height) {
+    if (!out || width <= 0 || height <= 0)
+        return false;
+    if (std::fprintf(out, "P6\n%d %d\n255\n", width, height) < 0)
+        return false;
+    size_t row = size_t(width) * 3;
+    if (std::fwrite(rgb, row, size_t(height), out) != size_t(height))
+        return false;
+    return std::fflush(out) == 0;
+}

@@ -1,1 +1,5 @@
-int main(){return 0;}
+#include "core/core.h"
+
+int main(int argc, char **argv) {
+    return kessrun_main(argc, argv);
+}

@@ -73,6 +73,10 @@ void velk_sleep(int64_t sec, int32_t usec);
 // Opens a folder in the desktop's file browser (xdg-open), without waiting.
 [[nodiscard]] bool velk_open_folder(const char *path);
 
+// Standard output for "--record-video": a reader that goes away makes writes
+// fail instead of killing the process.
+void velk_prepare_stdout();
+
 // ---------------------------------------------------------------- display modes
 
 struct velk_display_mode {
@@ -157,3 +161,38 @@ void input_queue_event_now(uint32_t code, bool pressed);
 [[nodiscard]] bool input_next_event_until(velk_clock until, velk_event *out);
 // Empties the queue (window close, tests).
 void input_clear_events();
+
+// ---------------------------------------------------------------- directory walk and file system (data files)
+
+// One entry met by velk_walk_dir. `path` is the root joined with `relative`
+// (the name below the root, no leading "/"); `size` is a file's size in bytes.
+struct velk_dir_entry {
+    const char *path;
+    const char *relative;
+    uint64_t size;
+    bool is_dir;
+};
+// Called for each entry; for a directory the return value says whether to
+// walk into it (it is reported before its contents). Files: ignored.
+using velk_walk_fn = bool (*)(const velk_dir_entry *entry, void *context);
+// Walks the tree under `root` depth first, skipping "." and "..", and every
+// entry whose status cannot be read. Symbolic links are followed, but a
+// directory is never entered again while it is being walked, so a link back
+// up the tree does not loop. Order within a directory is the system's.
+// False when the root cannot be read as a directory.
+[[nodiscard]] bool velk_walk_dir(const char *root, velk_walk_fn fn, void *context);
+// Whether anything (file, directory, link) exists at the path.
+[[nodiscard]] bool velk_path_exists(const char *path);
+// Moves `from` to `to`, atomically replacing an existing `to`; on failure
+// both are left as they were.
+[[nodiscard]] bool velk_rename(const char *from, const char *to);
+// Removes a file.
+[[nodiscard]] bool velk_remove(const char *path);
+// Total physical memory in bytes; 0 when unknown.
+[[nodiscard]] uint64_t velk_physical_memory();
+// Linux has no working-set range for a process: nothing is changed and the
+// result is always false.
+[[nodiscard]] bool velk_set_working_set(uint64_t min_bytes, uint64_t max_bytes);
+// Raises the process's scheduling priority (a nice value of -10), which
+// needs privilege on Linux; false when the system refuses.
+[[nodiscard]] bool velk_raise_priority();
