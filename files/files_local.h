@@ -50,7 +50,6 @@ struct index_hit {
     bool loose;
 };
 bool file_index_lookup(const char *key, index_hit *hit);
-int search_dir_count();
 // The home directory ("/"-terminated), null when it could not be made.
 const char *home_dir();
 

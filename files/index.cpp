@@ -119,6 +119,10 @@ bool add_loose_file(const velk_dir_entry *e, void *context)
     return true;
 }
 
+struct file_closer {
+    void operator()(FILE *fp) const { std::fclose(fp); }
+};
+
 // Reads a ".saf" header. The archive adds its members only when the whole
 // header is sound and every member lies inside the file, so a damaged or
 // hostile archive adds nothing and no read can leave it.
@@ -127,7 +131,7 @@ bool read_archive(files_state &st, const std::string &path, uint32_t rank)
     FILE *fp = std::fopen(path.c_str(), "rb");
     if (!fp)
         return false;
-    std::unique_ptr<FILE, int (*)(FILE *)> closer(fp, std::fclose);
+    std::unique_ptr<FILE, file_closer> closer(fp);
     if (std::fseek(fp, 0, SEEK_END) != 0)
         return false;
     long total = std::ftell(fp);
@@ -260,13 +264,6 @@ const char *search_dir(int i)
     files_state &st = state();
     make_dirs(st);
     return i >= 0 && size_t(i) < st.dirs.size() ? st.dirs[size_t(i)].c_str() : nullptr;
-}
-
-int search_dir_count()
-{
-    files_state &st = state();
-    make_dirs(st);
-    return int(st.dirs.size());
 }
 
 const char *home_dir()
