@@ -266,52 +266,32 @@ cmdline_result parse_command_line(int argc, const char *const *argv, startup_swi
             r.message += "--bikes doesn't do anything anymore\n";
             continue;
         }
-        // Sizes and HUD switches: "%d" without a check; an unreadable value
-        // leaves the setting as it was.
+        // Sizes and HUD switches: "%d" without a check. An unreadable size or
+        // switch is left as it was; the buffer depths read as a plain decimal
+        // conversion, which gives 0.
         struct int_option {
             const char *name;
             int *value;
+            bool zero_when_unreadable;
         };
         const int_option int_options[] = {
-            {"--width", &sw->width},
-            {"--height", &sw->height},
+            {"--width", &sw->width, false},
+            {"--height", &sw->height, false},
+            {"--depth", &sw->colour_bits, true},
+            {"--zdepth", &sw->depth_bits, true},
+            {"--draw-fps", &sw->draw_fps, false},
+            {"--draw-time", &sw->draw_time, false},
+            {"--draw-ping", &sw->draw_ping, false},
+            {"--draw-speed", &sw->draw_speed, false},
+            {"--draw-render-stats", &sw->draw_render_stats, false},
         };
         bool matched = false;
         for (const int_option &o : int_options) {
             if (match_value(c, o.name, &v)) {
                 if (!v)
                     return fail(bad_arg(o.name));
-                (void)scan_int(v, o.value);
-                matched = true;
-                break;
-            }
-        }
-        if (matched)
-            continue;
-        if (match_value(c, "--depth", &v)) {
-            if (!v)
-                return fail(bad_arg("--depth"));
-            sw->colour_bits = std::atoi(v);
-            continue;
-        }
-        if (match_value(c, "--zdepth", &v)) {
-            if (!v)
-                return fail(bad_arg("--zdepth"));
-            sw->depth_bits = std::atoi(v);
-            continue;
-        }
-        const int_option hud_options[] = {
-            {"--draw-fps", &sw->draw_fps},
-            {"--draw-time", &sw->draw_time},
-            {"--draw-ping", &sw->draw_ping},
-            {"--draw-speed", &sw->draw_speed},
-            {"--draw-render-stats", &sw->draw_render_stats},
-        };
-        for (const int_option &o : hud_options) {
-            if (match_value(c, o.name, &v)) {
-                if (!v)
-                    return fail(bad_arg(o.name));
-                (void)scan_int(v, o.value);
+                if (!scan_int(v, o.value) && o.zero_when_unreadable)
+                    *o.value = 0;
                 matched = true;
                 break;
             }
