@@ -4,6 +4,7 @@
 
 #include "core/core.h"
 #include "platform/platform.h"
+#include "track/track.h"
 
 #include <array>
 #include <cstdint>
@@ -173,6 +174,15 @@ struct frame_loop {
     double stutter_checkpoint = 0;
     bool have_checkpoint = false;
 
+    // The rider's nine inputs, rebuilt from the control bindings each tic (T3).
+    std::array<float, 9> inputs{};
+
+    // drawing: "--record-video" frames, a screenshot asked for by the key
+    // (taken at the next drawn frame), the data names that number them
+    bool record_video = false;
+    bool screenshot_pending = false;
+    const char *const *data_names = nullptr;
+
     bool quit = false;
     bool paused = false;
     bool had_track = false;
@@ -203,6 +213,11 @@ void stutter_check(frame_loop *L, const char *label);
 // binary PPM. False, and recording should stop, when the stream fails.
 [[nodiscard]] bool write_ppm_frame(std::FILE *out, const uint8_t *rgb, int width, int height);
 
+// The loading screen's tick for long loads: drains window events, redraws
+// and swaps at most every 0.0625 s while visible; false once the window has
+// closed. Uses the program's window (none: nothing is drawn).
+bool loading_screen_tick();
+
 // ---------------------------------------------------------------- program state
 
 // One entry of the display mode list: 0 "Default Fullscreen" (desktop size),
@@ -226,6 +241,11 @@ struct program_state {
     std::vector<display_mode_entry> display_modes;
     int display_mode = 0;  // index into display_modes (configuration value)
     std::vector<demo_entry> demos;
+    std::vector<track_entry> tracks;  // the track list (step 20)
+    int start_track = -1;             // index into tracks, -1 = none
+    std::string track_title;          // the start track's description
+    // Until the track lifecycle loads whole tracks: the start track's terrain.
+    Terrain terrain;
     bool fixed_file_match = false;
     velk_window *window = nullptr;
     frame_loop loop;

@@ -15,6 +15,7 @@
 //   6  target time and game clock += step; frame-time history
 //   8  tics: while simulated < target: simulated += tic, then
 //        T1 events due by the tic's wall time (frame wall - target + simulated)
+//        T3 the input vector from the control bindings
 //        T4 rider inputs / camera tic, T6 network, T7 race tic (unless paused
 //        or there is no track)
 //  13  remember the round's end wall time
@@ -24,8 +25,12 @@
 // The time spent running tics is not counted into the next frame's step.
 
 #include "core/core_local.h"
+#include "files/files.h"
+#include "render/render.h"
 
 #include <algorithm>
+
+static_assert(std::tuple_size_v<decltype(frame_loop::inputs)> == INPUT_COUNT);
 
 namespace {
 
@@ -102,6 +107,29 @@ void select_digit_camera(frame_loop *L, int digit) {
         L->hooks.select_camera(L->hooks.ctx, L->camera);
 }
 
+// Step 3 between the frame's begin and its swap.
+void draw_frame(frame_loop *L, int width, int height) {
+    krgl_stats_new_frame();
+    krglViewport(0, 0, width, height);
+    krglClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
+    krglClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (L->hooks.draw)
+        L->hooks.draw(L->hooks.ctx, L->view, width, height);
+    if (L->record_video && !L->paused && hook_true(L->hooks.track_loaded, L->hooks.ctx)) {
+        std::vector<uint8_t> rgb;
+        if (!read_frame_rgb(width, height, &rgb) || !write_ppm_frame(stdout, rgb.data(), width, height)) {
+            velk_log("Video recording stopped: can't write a frame\n");
+            L->record_video = false;
+        }
+    }
+    if (L->screenshot_pending) {
+        L->screenshot_pending = false;
+        std::string saved;
+        if (save_screenshot(L->data_names, width, height, &saved))
+            show_message_line("Saved \"%s\"", saved.c_str());
+    }
+}
+
 // T1 for one event.
 void handle_event(frame_loop *L, const velk_event &ev) {
     const loop_keys &k = L->keys;
@@ -109,6 +137,7 @@ void handle_event(frame_loop *L, const velk_event &ev) {
         L->quit = true;
         return;
     }
+    bindings_key_event(ev.code, ev.pressed);
     if (!ev.pressed)
         return;
     if (L->view == view_mode::no_track)
@@ -127,6 +156,10 @@ void handle_event(frame_loop *L, const velk_event &ev) {
     } else if (ev.code == k.skip) {
         if (L->hooks.demo_seek)
             L->hooks.demo_seek(L->hooks.ctx, +1);
+    } else if (ev.code == k.screenshot && k.screenshot != 0) {
+        // Taken after the next frame is drawn, so it holds a whole frame.
+        if (L->view != view_mode::editor)
+            L->screenshot_pending = true;
     } else {
         for (int d = 0; d < 10; ++d) {
             if (ev.code == k.digits[size_t(d)]) {
@@ -202,6 +235,10 @@ void frame_run_tics(frame_loop *L) {
             handle_event(L, ev);
         }
         stutter_check(L, "processmessage");
+
+        // T3: analog bindings, then the rider's inputs from every binding.
+        bindings_update_axes();
+        bindings_input_vector(L->inputs.data());
         stutter_check(L, "action");
 
         // T7
@@ -219,9 +256,10 @@ bool frame_round(frame_loop *L) {
     if (L->window && velk_window_visible(L->window)) {
         int width = 0, height = 0;
         if (velk_frame_begin(L->window, &width, &height)) {
-            if (L->hooks.draw)
-                L->hooks.draw(L->hooks.ctx, L->view, width, height);
+            draw_frame(L, width, height);
             stutter_check(L, "draw");
+            if (L->glfinish)
+                krglFinish();
             velk_frame_end(L->window);
             if (velk_window_closed(L->window))
                 return false;

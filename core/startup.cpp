@@ -6,7 +6,10 @@
 #include "core/core_local.h"
 #include "files/files.h"
 #include "hash/hash.h"
+#include "sim/sim.h"
+#include "render/render.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdlib>
@@ -21,6 +24,23 @@ program_state *g_program = nullptr;
 // Shown on the loading screen once it exists; always logged.
 void progress(const char *stage) {
     velk_log("%s\n", stage);
+}
+
+// The loading screen: until fonts exist, a cleared frame.
+double last_loading_redraw = -1.0;
+
+void draw_loading_screen(velk_window *w) {
+    int width = 0, height = 0;
+    if (!velk_frame_begin(w, &width, &height))
+        return;
+    krglViewport(0, 0, width, height);
+    krglClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    velk_frame_end(w);
+    last_loading_redraw = velk_seconds();
+}
+
+void render_console(const char *line) {
+    show_message_line("%s", line);
 }
 
 void out_of_memory() {
@@ -57,6 +77,120 @@ void start_log() {
     velk_log("%s", directive);
 }
 
+// The two cursor axes, open from step 27 to "Closing input devices".
+velk_axis *cursor_axes[2] = {};
+
+// 6. The configuration's values that start-up itself uses.
+void take_config(program_state *p) {
+    static std::vector<const char *> mode_names;
+    mode_names.clear();
+    for (size_t i = 2; i < p->display_modes.size(); ++i)
+        mode_names.push_back(p->display_modes[i].name.c_str());
+    config_set_video_modes(mode_names.data(), int(mode_names.size()));
+    // The bike setup: "yz250f(2017)" and the blend of the default
+    // stability; the configuration carries the setup block.
+    setup_set_defaults();
+    config_set_setup_hooks(setup_set_key, write_setup);
+    config_set_defaults();
+    config_read();
+    const config_settings &c = config();
+    startup_switches &sw = p->sw;
+    sw.width = c.xres;
+    sw.height = c.yres;
+    sw.draw_fps = c.draw_fps;
+    sw.draw_time = c.draw_time;
+    sw.draw_ping = c.draw_ping;
+    sw.draw_speed = c.draw_speed;
+    sw.track = c.track ? c.track : "";
+    p->display_mode = c.video_mode.selected;
+    // 9. The texture reduction level ("--texture-detail" overrides it).
+    sw.texture_reduction = std::clamp(10 - int(c.model_texture_detail.value), 0, 10);
+}
+
+// The command line's values are saved with the configuration.
+void give_config(const startup_switches &sw) {
+    config_settings &c = config();
+    c.xres = sw.width;
+    c.yres = sw.height;
+    c.draw_fps = sw.draw_fps;
+    c.draw_time = sw.draw_time;
+    c.draw_ping = sw.draw_ping;
+    c.draw_speed = sw.draw_speed;
+    if (!sw.connect.empty())
+        text_setting_set(&c.server_name, sw.connect.c_str());
+}
+
+uint32_t key_named(const char *name) {
+    uint32_t code = 0;
+    if (!input_key_code(name, &code))
+        velk_log("Can't bind key \"%s\"\n", name);
+    return code;
+}
+
+// 27. The cursor axes, the configured controls, the configurable keys and
+// the fixed keys, by name.
+loop_keys bind_controls() {
+    cursor_axes[0] = input_axis_open("cursor-x");
+    cursor_axes[1] = input_axis_open("cursor-y");
+    bindings_bind_all();
+    const config_settings &c = config();
+    auto bound = [&](int i) { return c.controls[i].has_code ? c.controls[i].code : 0u; };
+    loop_keys k;
+    k.pause = bound(CONTROL_PAUSE);
+    k.step = bound(CONTROL_STEP);
+    k.rewind = bound(CONTROL_REWIND);
+    k.skip = bound(CONTROL_SKIP);
+    k.prev_rider = bound(CONTROL_PREV);
+    k.next_rider = bound(CONTROL_NEXT);
+    k.chat = bound(CONTROL_CONSOLE);
+    k.screenshot = bound(CONTROL_SCREENSHOT);
+    k.close = key_named("close");
+    k.esc = key_named("esc");
+    k.tab = key_named("tab");
+    for (int d = 0; d < 10; ++d) {
+        char digit[2] = {char('0' + d), 0};
+        k.digits[size_t(d)] = key_named(digit);
+    }
+    return k;
+}
+
+void release_controls() {
+    for (velk_axis *&a : cursor_axes) {
+        input_axis_close(a);
+        a = nullptr;
+    }
+    bindings_release_all();
+}
+
+// The track layer's console, loading stages and window pump.
+void use_track_services() {
+    track_services s;
+    s.message = [](const char *text) {
+        size_t n = std::strlen(text);
+        show_message_line("%.*s", int(n && text[n - 1] == '\n' ? n - 1 : n), text);
+    };
+    s.stage = progress;
+    s.stage_done = [](const char *stage) { velk_log("%.64s...done\n", stage); };
+    s.tick = [] { (void)loading_screen_tick(); };
+    s.verbosity = verbosity;
+    track_set_services(s);
+}
+
+// The track named by folder ("tracks/valley") or by its last part
+// ("valley"); the first track when no name is given.
+int find_start_track(const std::vector<track_entry> &tracks, const std::string &name) {
+    if (name.empty())
+        return tracks.empty() ? -1 : 0;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        std::string_view folder = tracks[i].folder;
+        std::string_view last = folder.substr(folder.rfind('/') + 1);
+        if ((folder.size() == name.size() && starts_with_ci(folder, name)) ||
+            (last.size() == name.size() && starts_with_ci(last, name)))
+            return int(i);
+    }
+    return -1;
+}
+
 void wait_until_visible(velk_window *w) {
     while (!velk_window_visible(w) && !velk_window_closed(w)) {
         velk_pump_events(w);
@@ -69,7 +203,10 @@ void wait_until_visible(velk_window *w) {
 int shutdown_tail(program_state *p) {
     progress("Closing audio");
     progress("Writing config files");
+    (void)config_write();
     progress("Freeing memory (2)");
+    p->tracks.clear();
+    p->track_title.clear();
     progress("Freeing memory (3)");
     p->demos.clear();
     p->display_modes.clear();
@@ -77,7 +214,9 @@ int shutdown_tail(program_state *p) {
     file_index_free();
     progress("Freeing memory (4)");
     progress("Deleting textures");
+    DeleteStaleTextures(true);
     progress("Deleting models");
+    krglShutdown();
     if (p->window) {
         velk_window_close(p->window);
         p->window = nullptr;
@@ -91,8 +230,10 @@ int shutdown_tail(program_state *p) {
 int shutdown(program_state *p) {
     velk_log("Deallocating bikes\n");
     velk_log("Finished deallocating bikes\n");
+    terrain_unload(&p->terrain);  // the track lifecycle's "free the track" replaces this
     progress("Freeing memory (1)");
     progress("Closing input devices");
+    release_controls();
     return shutdown_tail(p);
 }
 
@@ -201,6 +342,9 @@ int kessrun_main(int argc, char **argv) {
     // 5.
     p->display_modes = build_display_mode_list(velk_display_modes());
 
+    // 6. Defaults (the Compatibility preset), then the configuration file.
+    take_config(p);
+
     // 10. The command line.
     cmdline_result cl = parse_command_line(argc, argv, &p->sw);
     if (!cl.message.empty())
@@ -212,6 +356,7 @@ int kessrun_main(int argc, char **argv) {
         return 0;
     }
     startup_switches &sw = p->sw;
+    give_config(sw);
 
     // 11.
     if (!sw.connect.empty())
@@ -230,24 +375,51 @@ int kessrun_main(int argc, char **argv) {
     if (!p->window)
         return 1;
 
+    // 14. The GL layer and the context's facts.
+    bool gl_ready = krglInit();
+    const gl_facts &gl = krgl_facts();
+    velk_log("GL_VENDOR: %s\n", gl.vendor.c_str());
+    velk_log("GL_RENDERER: %s\n", gl.renderer.c_str());
+    velk_log("GL_VERSION: %s\n", gl.version.c_str());
+    velk_log("GL_EXTENSIONS: %s\n", gl.extensions.c_str());
+    render_set_console(render_console);
+    render_set_verbose(sw.verbosity);
+    texture_set_reduction_level(sw.texture_reduction);
+    texture_set_compress(texture_compress(std::clamp(config().texture_compress.selected, 0, 2)));
+    krgl_set_no_vertex_arrays(sw.novertexarrays);
+
     // 15.
-    velk_gl_request gl = velk_window_gl(p->window);
     if (gl.major < 3 || (gl.major == 3 && gl.minor < 1)) {
         velk_log("OpenGL version too old\n");
         return shutdown_tail(p);
     }
 
+    // 16. A context that lacks an entry point cannot build the programs either.
+    if (!gl_ready || !krglCreatePrograms()) {
+        std::fputs("Can't initialize shaders\n", stderr);
+        krglShutdown();
+        velk_window_close(p->window);
+        p->window = nullptr;
+        velk_log(nullptr);
+        return 1;
+    }
+
     // 17. The file index, keeping the window responsive while it is built.
-    velk_pump_events(p->window);
-    file_index_set_tick([] {
-        velk_pump_events(g_program->window);
-        return !velk_window_closed(g_program->window);
-    });
+    draw_loading_screen(p->window);
+    file_index_set_tick(loading_screen_tick);
     const char *const *names = file_index_build();
 
     // 18.
     char digest[41];
     p->fixed_file_match = fixed_files_match(digest);
+
+    // 20. The track list.
+    use_track_services();
+    p->tracks = scan_tracks(names);
+    if (p->tracks.empty()) {
+        std::fputs("No tracks found\n", stderr);
+        return 1;
+    }
 
     // 21.
     p->demos = build_demo_list(names);
@@ -255,12 +427,45 @@ int kessrun_main(int argc, char **argv) {
         for (const demo_entry &d : p->demos)
             velk_log("%s -> %s\n", d.file.c_str(), d.display_name.c_str());
 
+    // 23. The start track ("--track", else the configured track) and its
+    // title. With neither, the first track of the list.
+    p->start_track = find_start_track(p->tracks, sw.track);
+    if (p->start_track >= 0)
+        p->track_title = p->tracks[size_t(p->start_track)].description;
+
     // 25.
     wait_until_visible(p->window);
 
-    // 27. The keys the loop handles itself.
+    // 26. First state of the context, the head-up images, one swap.
+    {
+        krglClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
+        int width = 0, height = 0;
+        bool drawing = velk_frame_begin(p->window, &width, &height);
+        if (drawing) {
+            krglViewport(0, 0, width, height);
+            krglClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        }
+        krglEnable(GL_CULL_FACE);
+        krglPixelStorei(GL_PACK_ALIGNMENT, 1);
+        krglPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        for (const char *hud : {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"})
+            (void)LoadTexture(hud);
+        if (drawing)
+            velk_frame_end(p->window);
+    }
+
+    // 27. Controls and the keys the loop handles itself, by name.
     frame_loop &L = p->loop;
-    L.keys = default_loop_keys();
+    L.keys = bind_controls();
+
+    // 30. Load the start track. Until the track lifecycle exists this loads
+    // only its terrain; load track replaces this block.
+    if (p->start_track >= 0) {
+        std::string folder = "@" + p->tracks[size_t(p->start_track)].folder;
+        if (terrain_load(&p->terrain, folder.c_str()))
+            velk_log("Terrain '%s': %d x %d samples, %.1f ft\n", folder.c_str(), p->terrain.dim, p->terrain.dim,
+                     double(p->terrain.extent));
+    }
 
     // 31. The frame loop.
     L.window = p->window;
@@ -273,8 +478,22 @@ int kessrun_main(int argc, char **argv) {
     L.hidden_hud = sw.hidden_hud;
     L.glfinish = sw.glfinish;
     L.editor_enabled = sw.editor;
+    L.record_video = sw.record_video;
+    L.data_names = names;
     if (!velk_window_closed(p->window))
         frame_loop_run(&L);
 
     return shutdown(p);
+}
+
+bool loading_screen_tick() {
+    velk_window *w = g_program ? g_program->window : nullptr;
+    if (!w)
+        return true;
+    velk_pump_events(w);
+    if (velk_window_closed(w))
+        return false;
+    if (velk_window_visible(w) && velk_seconds() - last_loading_redraw >= 0.0625)
+        draw_loading_screen(w);
+    return !velk_window_closed(w);
 }

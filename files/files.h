@@ -124,3 +124,189 @@ void kr_alloc_report();
 // Called when an allocation fails, before null is returned (start-up sets one
 // that closes audio and the window, shows "Out of virtual memory", exits).
 void kr_set_out_of_memory_handler(void (*handler)(size_t size));
+
+// ---------------------------------------------------------------- configuration and control bindings
+//
+// Every user setting is a setting object below; the menus edit the same
+// objects. config_read fills them from "@config" at start-up, after
+// config_set_defaults; config_write saves them at exit. The bike setup block
+// is read and written through hooks that start-up connects to the bike code,
+// so this folder does not depend on it.
+
+struct velk_axis;
+
+// A number with the menus' step and its range.
+struct number_setting {
+    const char *label;
+    double value;
+    double step;
+    double min;
+    double max;
+};
+// Stores the value clamped to the range; a value that is not a finite
+// number is refused (false).
+bool number_setting_set(number_setting *s, double value);
+
+// One of a list of names.
+struct choice_setting {
+    const char *label;
+    const char *const *names;
+    int count;
+    int selected;
+};
+// Selects the choice of exactly this name; false (nothing changes) otherwise.
+bool choice_setting_select(choice_setting *s, const char *name);
+// The selected choice's name ("" when the list is empty).
+[[nodiscard]] const char *choice_setting_name(const choice_setting *s);
+
+constexpr int TEXT_SETTING_SIZE = 128;
+// A line of text of at most max_length characters (below TEXT_SETTING_SIZE).
+struct text_setting {
+    const char *label;
+    int max_length;
+    char text[TEXT_SETTING_SIZE];
+    int cursor;
+    bool insert;
+};
+// Copies the text, cut to the maximum length.
+void text_setting_set(text_setting *s, const char *text);
+
+// A control: a key or an axis by name, as stored, and what it is bound to
+// while the game runs.
+struct control_binding {
+    const char *label;
+    const char *key_name;   // interned, or null
+    const char *axis_name;  // interned, or null
+    float low;              // axis range: the raw value that reads 0 ...
+    float high;             // ... and the one that reads 1
+    // Run time, set by binding_bind.
+    bool has_code;
+    uint32_t code;
+    velk_axis *axis;
+    float value;  // 0..1: a key's 1 while down, an axis's calibrated value
+};
+
+// The control bindings, in the file's order.
+enum control_index : int {
+    CONTROL_THROTTLE,
+    CONTROL_FRONT_BRAKE,
+    CONTROL_REAR_BRAKE,
+    CONTROL_LEFT,
+    CONTROL_RIGHT,
+    CONTROL_CLUTCH,
+    CONTROL_UPSHIFT,
+    CONTROL_DOWNSHIFT,
+    CONTROL_DAB,
+    CONTROL_BACK_UP,
+    CONTROL_LEAN_FORWARD,
+    CONTROL_LEAN_BACKWARD,
+    CONTROL_PAUSE,
+    CONTROL_STEP,
+    CONTROL_REWIND,
+    CONTROL_SKIP,
+    CONTROL_PREV,
+    CONTROL_NEXT,
+    CONTROL_CONSOLE,
+    CONTROL_SCREENSHOT,
+    CONTROL_COUNT
+};
+
+constexpr int SERVER_HISTORY = 16;
+constexpr int GATE_SLOTS = 40;
+
+struct config_settings {
+    // plain integers
+    int xres, yres, draw_fps, draw_time, draw_ping, draw_speed, spy;
+    int billboard_optimize_lookahead, message_lines, demo_backups;
+    // numbers
+    number_setting minutes, laps, ghost_fade_distance, ground_detail, ground_texture_detail,
+        ground_texture_update_rate, roost_density, treadmark_limit, reshade_delay, terrain_resync_rate,
+        model_detail, model_texture_detail, fov, first_person_height, first_person_angle, first_person_gimbal,
+        third_person_height, third_person_distance, volume, comp_volume;
+    double map_scale;  // 0.125..8, no menu
+    // choices
+    choice_setting record, skill, time_trial_abort, video_mode, ground_mesh_dim, ground_texture_levels,
+        ground_texture_dim, ground_texture_dim_new, ground_mipmaps, texture_compress, render_texture, use_shader,
+        lens_flare, reflections, hide_rider, rigid_camera, playback_mode;
+    choice_setting slots[GATE_SLOTS];
+    // texts
+    text_setting server_name;
+    text_setting server_history[SERVER_HISTORY];
+    // the last track (interned, or null)
+    const char *track;
+    control_binding controls[CONTROL_COUNT];
+};
+
+// The program's settings. Program lifetime.
+[[nodiscard]] config_settings &config();
+// Every setting to its default, the Compatibility preset applied. Keeps the
+// video mode names and the setup hooks.
+void config_set_defaults();
+// The video mode choices after "Default Fullscreen" and "Windowed" ("%dx%d"
+// per display mode); the texts must live for the run.
+void config_set_video_modes(const char *const *mode_names, int count);
+// The bike setup block: set_key takes one key=value line (1 when it is a
+// setup key and taken), write writes the whole block.
+void config_set_setup_hooks(int (*set_key)(const char *key, const char *value), void (*write)(data_file *f));
+
+// Reads the next line of at most size - 1 characters into buf, without its
+// line end ("\n", "\r\n"). A longer line is skipped whole rather than read
+// as several lines. False at the end of the stream.
+bool data_get_line(data_file *f, char *buf, int size);
+
+// Reads "@config" (or another name); a missing file keeps every value.
+void config_read();
+void config_read_from(const char *name);
+// Writes "@config" (or another name) through a temporary file renamed over
+// it, so a failed write leaves the old file whole; false (and a log line)
+// when writing fails.
+bool config_write();
+bool config_write_to(const char *name);
+// One line, split at its first "=": the setup hook first, then the
+// configuration's own keys. Unknown keys are ignored.
+void config_set_key(const char *key, const char *value);
+
+// The binding of a configuration key ("throttle_key" ...), or null.
+[[nodiscard]] control_binding *binding_for_key(const char *key);
+// The configuration key of control i.
+[[nodiscard]] const char *control_key(int i);
+// Reads a binding's value text: "(k)name" or a bare name is a key,
+// "(low,high)name" an axis with its range. Releases nothing: call on an
+// unbound binding.
+void binding_parse(control_binding *b, const char *value);
+// "name=(k)key\n" or "name=(low,high)axis\n" into buf; "" for an unbound
+// control. Returns the length it needed (as snprintf).
+int binding_format(char *buf, size_t size, const char *name, const control_binding *b);
+// Resolves a binding's key or opens its axis; false when its name means
+// nothing now (it stays stored and unbound).
+bool binding_bind(control_binding *b);
+// Closes the binding's axis and forgets its code; the names stay.
+void binding_release(control_binding *b);
+// Every control binding.
+void bindings_bind_all();
+void bindings_release_all();
+// A key or button event: every binding of that code takes 1 or 0.
+void bindings_key_event(uint32_t code, bool pressed);
+// The calibrated value of a raw axis reading: (raw / 32768 - low) /
+// (high - low) clamped to 0..1; with low equal to high, 1 at or above it.
+[[nodiscard]] float binding_axis_value(int raw, float low, float high);
+// Reads every bound axis into its binding's value.
+void bindings_update_axes();
+// The rider's nine inputs from the bindings: 0 steer (Left +1, Right -1),
+// 1 throttle, 2 front brake, 3 rear brake, 4 shift (Upshift +1, Downshift
+// -1), 5 clutch, 6 sit/dab, 7 back up, 8 lean (forward -1, backward +1).
+constexpr int INPUT_COUNT = 9;
+void bindings_input_vector(float out[INPUT_COUNT]);
+
+// Graphics presets 0..3: Compatibility, High FPS, Normal, High Detail.
+constexpr int PRESET_COUNT = 4;
+void preset_apply(int preset);
+// Whether the fourteen preset settings equal the preset's.
+[[nodiscard]] bool preset_matches(int preset);
+// The menu's label: "Current Settings: ..." for the last matching preset,
+// else "Current Settings: Custom".
+[[nodiscard]] const char *preset_label();
+
+// Puts the current server name at the head of the history, unless it is
+// empty or already there.
+void server_history_push();

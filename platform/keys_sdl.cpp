@@ -89,6 +89,19 @@ constexpr std::array<uint16_t, SDL_NUM_SCANCODES> build_table()
 
 constexpr std::array<uint16_t, SDL_NUM_SCANCODES> set1_table = build_table();
 
+constexpr std::array<uint16_t, 512> build_reverse_table()
+{
+    std::array<uint16_t, 512> t{};
+    for (const key_pair &p : key_pairs) {
+        if (t[p.set1] == 0) {
+            t[p.set1] = uint16_t(p.sdl);
+        }
+    }
+    return t;
+}
+
+constexpr std::array<uint16_t, 512> sdl_table = build_reverse_table();
+
 } // namespace
 
 int velk_set1_scan_code(int sdl_scancode)
@@ -97,4 +110,12 @@ int velk_set1_scan_code(int sdl_scancode)
         return 0;
     }
     return set1_table[size_t(sdl_scancode)];
+}
+
+int velk_sdl_scan_code(int set1)
+{
+    if (set1 <= 0 || set1 >= 512) {
+        return 0;
+    }
+    return sdl_table[size_t(set1)];
 }

@@ -196,3 +196,42 @@ using velk_walk_fn = bool (*)(const velk_dir_entry *entry, void *context);
 // Raises the process's scheduling priority (a nice value of -10), which
 // needs privilege on Linux; false when the system refuses.
 [[nodiscard]] bool velk_raise_priority();
+
+// ---------------------------------------------------------------- control names and input devices
+
+// Device button codes are the device's id (bits 16..30) | the button (0..255).
+constexpr uint32_t VELK_DEVICE_ID_MASK = 0x7FFF0000;
+
+// The one shared copy of a text for the run (equal texts, equal pointers).
+// Null for null. Thread-safe.
+[[nodiscard]] const char *input_intern(const char *text);
+// Adds an alias; a second alias for the same name is logged and ignored.
+// The standard aliases ("cursor-x", "mouse-left", "joystick-a-1" ...) exist
+// from the first use of any name function.
+void input_alias(const char *alias, const char *target);
+// The alias's target, or the name itself.
+[[nodiscard]] const char *input_resolve_alias(const char *name);
+// Resolves a key or button name: alias; exact match of the special names,
+// the system key names and the built-in key names; the same regardless of
+// case with "_" and white space as a blank; "0x%x" scan code up to 0x1FF;
+// "Device.key[n]" / "Device button n" of an existing device, which switches
+// its button events on. False when the name means nothing.
+[[nodiscard]] bool input_key_code(const char *name, uint32_t *code);
+// The display name of a code (interned), or null for codes without names
+// (typed characters, unknown devices).
+[[nodiscard]] const char *input_code_name(uint32_t code);
+
+// An open axis of a device. Values are -32767..32767 for absolute axes.
+struct velk_axis;
+// "Device.axis[n]" or "Device axis n" (aliases first); null when there is no
+// such device or axis. The first handle of a device opens it.
+[[nodiscard]] velk_axis *input_axis_open(const char *name);
+// The axis's raw value now; 0 for null or an unplugged device.
+[[nodiscard]] int input_axis_read(velk_axis *a);
+// Releases a handle; the last one closes the device. Null is ignored.
+void input_axis_close(velk_axis *a);
+// Every absolute axis found ("XInputGamepad0 axis 2", "Device axis 1"), for
+// the controls menu's axis capture.
+[[nodiscard]] std::span<const char *const> input_axis_names();
+// Queues the changed buttons of every device whose buttons are bound.
+void input_poll_devices();

@@ -5,6 +5,7 @@
 // SDL on Linux wants its video and event calls on the thread that opened the
 // window, so window events are always pumped on that thread when input is
 // read; the "threaded" option is read and logged but cannot be honoured.
+#include "platform/input_sdl.h"
 #include "platform/keys_sdl.h"
 #include "platform/platform.h"
 #include "platform/platform_local.h"
@@ -594,6 +595,7 @@ velk_window *velk_window_open(const char *title, int width, int height, int colo
     // The screen saver and monitor power-down stay off while the game runs.
     SDL_DisableScreenSaver();
     SDL_StartTextInput();
+    velk_input_roll_call();
     return w.release();
 }
 
@@ -609,6 +611,7 @@ void velk_window_close(velk_window *w)
     velk_log("Deleting OpenGL context\n");
     w->context.reset();
     velk_log("Closing input devices\n");
+    velk_input_close();
     input_clear_events();
     velk_log("Destroying window\n");
     w->window.reset();
@@ -738,6 +741,7 @@ void velk_pump_events(velk_window *w)
             }
             break;
         default:
+            velk_input_sdl_event(e, event_time(e.common.timestamp));
             break;
         }
     }

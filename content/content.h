@@ -1,0 +1,25 @@
+// content.h -- the generator of the game data that ships with the program:
+// a fresh build rides without any download.
+//
+// Owns:      nothing at run time; kessrun_content writes files and exits.
+// Depends:   the standard library; the images use the render PNG writer.
+// Called by: content/main.cpp, run by the build into the build directory
+//            (the game data directory of the built kessrun).
+// Lifetime:  one run per build of the generator. Every function here is
+//            deterministic (fixed seeds, no clock), so a rerun writes the
+//            same bytes.
+//
+// One function per kind of content; each writes below out_dir and returns
+// false (after a line on standard error) when a file cannot be written.
+#pragma once
+
+// The starter tracks: a flat practice field, an outdoor motocross track and
+// a stadium supercross track, each a complete folder under out_dir/tracks/.
+[[nodiscard]] bool generate_tracks(const char *out_dir);
+
+// The images the drawing needs: "ground-hardpack.png", "ground-loam.png",
+// "ground-sand.png", "ground-grass.png"; the sky box "sky_n.png", "sky_e.png",
+// "sky_s.png", "sky_w.png", "sky_u.png" and its reflection map
+// "sky_env.png"; the head-up images "tach.png", "shifter.png",
+// "pitboard.png", "title.png". PNG through the render image writer.
+[[nodiscard]] bool generate_images(const char *out_dir);
