@@ -2,7 +2,8 @@
 // a fresh build rides without any download.
 //
 // Owns:      nothing at run time; kessrun_content writes files and exits.
-// Depends:   the standard library; the images use the render PNG writer.
+// Depends:   the standard library; the images use the render PNG writer,
+//            the shapes the bike geometry of sim/.
 // Called by: content/main.cpp, run by the build into the build directory
 //            (the game data directory of the built kessrun).
 // Lifetime:  one run per build of the generator. Every function here is
@@ -16,6 +17,12 @@
 // The starter tracks: a flat practice field, an outdoor motocross track and
 // a stadium supercross track, each a complete folder under out_dir/tracks/.
 [[nodiscard]] bool generate_tracks(const char *out_dir);
+
+// The collision shapes the bike models name: "generic_frame.shp",
+// "generic_fork_upper.shp", "generic_fork_lower.shp", "generic_swingarm.shp",
+// "front_wheel.shp", "rear_wheel.shp" and "generic_rider.shp", made from the
+// shared bike geometry.
+[[nodiscard]] bool generate_shapes(const char *out_dir);
 
 // The images the drawing needs: "ground-hardpack.png", "ground-loam.png",
 // "ground-sand.png", "ground-grass.png"; the sky box "sky_n.png", "sky_e.png",

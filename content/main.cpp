@@ -14,5 +14,7 @@ int main(int argc, char **argv) {
         return 1;
     if (!generate_images(out))
         return 1;
+    if (!generate_shapes(out))
+        return 1;
     return 0;
 }

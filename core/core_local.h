@@ -188,6 +188,10 @@ struct frame_loop {
     bool had_track = false;
     view_mode view = view_mode::no_track;
     int camera = -1;  // trackside camera, -1 = free camera
+
+    // The loaded terrain and its erosion work (step 10); null for none.
+    Terrain *terrain = nullptr;
+    terrain_erosion *erosion = nullptr;
 };
 
 // Prepares the loop: reserves the history, reads the clock for the first frame.
@@ -246,6 +250,7 @@ struct program_state {
     std::string track_title;          // the start track's description
     // Until the track lifecycle loads whole tracks: the start track's terrain.
     Terrain terrain;
+    terrain_erosion erosion;  // level from "--erode"
     bool fixed_file_match = false;
     velk_window *window = nullptr;
     frame_loop loop;

@@ -29,6 +29,7 @@
 #include "render/render.h"
 
 #include <algorithm>
+#include <cmath>
 
 static_assert(std::tuple_size_v<decltype(frame_loop::inputs)> == INPUT_COUNT);
 
@@ -274,6 +275,22 @@ bool frame_round(frame_loop *L) {
         L->history.push_back(float(L->frame_wall - L->prev_frame_end));
 
     frame_run_tics(L);
+
+    // 10. Erosion: a few queued strokes per frame, held back near the first
+    // local bike (there are no bikes yet, so no position).
+    if (L->erosion && L->terrain && L->erosion->level > 0) {
+        double tic = std::min(L->sim_time / TIC_LENGTH, double(INT32_MAX));
+        apply_erode_queue(L->erosion, L->terrain, nullptr, float(L->erosion->level) / 1024.0f, int32_t(tic));
+        stutter_check(L, "erode");
+    }
+
+    // 11. The terrain renderer catches up with the height changes: at most
+    // 2^terrain_resync_rate height blocks a frame, all of them in the editor.
+    if (L->terrain && L->terrain->loaded) {
+        int budget = L->view == view_mode::editor ? -1 : int(std::exp2(config().terrain_resync_rate.value));
+        terrain_render_update(L->terrain, budget);
+        stutter_check(L, "update");
+    }
 
     L->prev_frame_end = now(L);
     return !L->quit;

@@ -173,6 +173,8 @@ void use_track_services() {
     s.stage_done = [](const char *stage) { velk_log("%.64s...done\n", stage); };
     s.tick = [] { (void)loading_screen_tick(); };
     s.verbosity = verbosity;
+    s.load_shape = load_shape_handle;
+    terrain_render_fill_services(&s);
     track_set_services(s);
 }
 
@@ -229,8 +231,11 @@ int shutdown_tail(program_state *p) {
 
 int shutdown(program_state *p) {
     velk_log("Deallocating bikes\n");
+    for (int slot = 0; slot < MAX_RIDERS; ++slot)
+        destroy_rider(rider_slot(slot));
     velk_log("Finished deallocating bikes\n");
     terrain_unload(&p->terrain);  // the track lifecycle's "free the track" replaces this
+    physics_shutdown();
     progress("Freeing memory (1)");
     progress("Closing input devices");
     release_controls();
@@ -387,6 +392,23 @@ int kessrun_main(int argc, char **argv) {
     texture_set_reduction_level(sw.texture_reduction);
     texture_set_compress(texture_compress(std::clamp(config().texture_compress.selected, 0, 2)));
     krgl_set_no_vertex_arrays(sw.novertexarrays);
+    {
+        // The terrain renderer's settings: configuration, then the switches.
+        const config_settings &c = config();
+        terrain_render_settings t;
+        t.detail = sw.detail_set ? float(sw.terrain_detail) : (c.ground_detail.value > 0 ? float(0.125 / c.ground_detail.value) : 1e30f);
+        t.mesh_exponent = c.ground_mesh_dim.selected;
+        t.texture_levels = c.ground_texture_levels.selected;
+        t.texture_dim = 128 << std::clamp(c.ground_texture_dim_new.selected, 0, 5);
+        t.texture_update_rate = int(c.ground_texture_update_rate.value);
+        t.mipmaps = c.ground_mipmaps.selected == 1;
+        t.treadmark_limit = int(c.treadmark_limit.value);
+        t.wireframe = sw.terrain_wireframe;
+        t.disable_tmesh = sw.disable_tmesh;
+        t.max_detail_distance = sw.max_detail_distance_set ? float(sw.max_detail_distance) : 0.0f;
+        t.detail_fade_distance = sw.max_detail_distance_set ? float(sw.detail_fade_distance) : 0.0f;
+        terrain_render_configure(t);
+    }
 
     // 15.
     if (gl.major < 3 || (gl.major == 3 && gl.minor < 1)) {
@@ -457,6 +479,9 @@ int kessrun_main(int argc, char **argv) {
     // 27. Controls and the keys the loop handles itself, by name.
     frame_loop &L = p->loop;
     L.keys = bind_controls();
+    // The physics world with its gravity and contact group.
+    if (!physics_init())
+        velk_log("Can't create the physics world\n");
 
     // 30. Load the start track. Until the track lifecycle exists this loads
     // only its terrain; load track replaces this block.
@@ -480,6 +505,9 @@ int kessrun_main(int argc, char **argv) {
     L.editor_enabled = sw.editor;
     L.record_video = sw.record_video;
     L.data_names = names;
+    p->erosion.level = sw.erode_amount;
+    L.terrain = &p->terrain;
+    L.erosion = &p->erosion;
     if (!velk_window_closed(p->window))
         frame_loop_run(&L);
 

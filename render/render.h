@@ -310,3 +310,88 @@ void pause_animation(GLuint texture);
 [[nodiscard]] bool read_pixels_rgb(int x, int y, int width, int height, uint8_t *rgb);
 // The framebuffer as 8-bit RGB rows top to bottom.
 [[nodiscard]] bool read_frame_rgb(int width, int height, std::vector<uint8_t> *rgb);
+
+// ---------------------------------------------------------------- terrain renderer
+//
+// Draws the loaded `Terrain` (track/) and keeps its GPU copies in step with a
+// height field that ruts: a float height texture the terrain program lifts
+// one shared patch mesh from, a quadtree level of detail with 16 stitching
+// variants, detail textures composed on the GPU from the tile atlas, the
+// shadow map and the ground decals, refreshed a little every frame.
+// The load-time steps reach it through the track_services hooks
+// (terrain_render_fill_services); start-up hands it the settings, the frame
+// loop calls terrain_render_update every frame, and the views call
+// terrain_update_detail_textures and then the draw.
+// Its data hang off Terrain::render from the track load to the unload.
+
+struct Terrain;
+struct track_services;
+struct track_lighting;
+struct terrain_decal;
+
+struct terrain_render_settings {
+    float detail = 0.125f / 70.0f;   // terrain detail factor: 0.125 / ground_detail, or "--detail"
+    int mesh_exponent = 4;           // "ground_mesh_dim" choice: patches of 2^m x 2^m blocks
+    int texture_levels = 5;          // "ground_texture_levels" bit set (High 1, Mid 2, Low 4, ExtraLow 8)
+    int texture_dim = 1024;          // "ground_texture_dim_new" in texels
+    int texture_update_rate = 1;     // sub-squares per step of the detail-texture machine
+    bool mipmaps = true;             // "ground_mipmaps"
+    int treadmark_limit = 100000;
+    bool wireframe = false;          // "--terrain-wireframe" and the console toggle
+    bool disable_tmesh = false;      // "--disable-tmesh": one block per patch
+    float max_detail_distance = 0;   // "--max-detail-distance" (0: not given)
+    float detail_fade_distance = 0;
+};
+void terrain_render_configure(const terrain_render_settings &s);
+[[nodiscard]] const terrain_render_settings &terrain_render_config();
+void terrain_render_set_wireframe(bool on);
+
+// Sets the renderer's load steps, release and the "terrain.png" reader and
+// writer in the services (other members are left as they are).
+void terrain_render_fill_services(track_services *s);
+
+// The load-time steps (also reachable one by one for tests and tools).
+void terrain_render_upload_heights(Terrain *t);
+void terrain_render_build_tile_atlas(Terrain *t);
+void terrain_render_load_treadmarks(Terrain *t);
+void terrain_render_upload_tilemap(Terrain *t);
+void terrain_render_build_lod(Terrain *t);
+void terrain_render_sort_decals(Terrain *t);
+// Cleanup: every texture, buffer and array made for the terrain.
+void terrain_render_unload(Terrain *t);
+
+// Per frame (the frame loop's terrain update): re-uploads at most
+// `height_budget` dirty height blocks (< 0: all) and advances the split radii
+// (8000 units; all with an unlimited budget).
+void terrain_render_update(Terrain *t, int height_budget);
+[[nodiscard]] int terrain_update_heights(Terrain *t, int budget);
+// Per frame, before the scene is drawn (the views): one step of the
+// detail-texture update, around the camera of the last draw.
+void terrain_update_detail_textures(Terrain *t);
+
+// The draw with the matrices already set: camera position and view direction.
+void terrain_draw(Terrain *t, const float camera[3], const float view_dir[3], const track_lighting *light);
+
+// A camera for terrain_draw_view: position, orientation as forward and up
+// vectors, vertical field of view in degrees, viewport and clip planes.
+struct terrain_camera {
+    float position[3] = {0, 0, 0};
+    float forward[3] = {0, 0, -1};
+    float up[3] = {0, 1, 0};
+    float fov_y = 60.0f;
+    int x = 0, y = 0, width = 640, height = 480;
+    float near_plane = 0.25f, far_plane = 5000.0f;
+};
+// Sets viewport, projection, modelview and the light, then draws the terrain.
+// The matrices are left as set. Light null: the lighting defaults.
+void terrain_draw_view(Terrain *t, const terrain_camera &camera, const track_lighting *light);
+
+// Ground decals. Bad indices answer "Out of range decal index" and change nothing.
+void terrain_decal_append(Terrain *t, const terrain_decal &d);
+void terrain_decal_insert(Terrain *t, int index, const terrain_decal &d);
+void terrain_decal_replace(Terrain *t, int index, const terrain_decal &d);
+void terrain_decal_remove(Terrain *t, int index);
+// "toggledecals": hidden decals stay in the list but are not drawn.
+void terrain_toggle_decals(Terrain *t);
+// Whether another treadmark may be laid ("treadmark_limit"); counts it when so.
+[[nodiscard]] bool terrain_lay_treadmark(Terrain *t);

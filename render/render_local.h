@@ -243,3 +243,139 @@ struct anim_sequence {
 [[nodiscard]] bool decode_anim(std::span<const uint8_t> data, const char *label, anim_sequence *out);
 // Animation state by frame time (exposed for tests): the frame shown at `tic`.
 [[nodiscard]] int anim_frame_at(const anim_sequence &a, int start_tic, int tic);
+
+// ---------------------------------------------------------------- terrain renderer
+
+struct Terrain;
+
+constexpr int TERRAIN_VARIANTS = 16;        // edge-flag combinations of a patch
+constexpr int TERRAIN_MAX_MESH_EXPONENT = 4;
+constexpr int TERRAIN_RADII_BUDGET = 8000;  // split-radius work units per frame
+constexpr int TERRAIN_DECAL_CELLS = 8;      // decal map cells per side
+constexpr int TERRAIN_WHOLE_LEVEL = 16;     // the whole-terrain detail level's number
+constexpr int TERRAIN_STREAM_BYTES = 131072;
+constexpr int TILE_ATLAS_DIM = 256;
+
+// Patch edge flags: the edge matches a neighbour twice the size.
+enum terrain_edge : int { EDGE_V0 = 1, EDGE_U0 = 2, EDGE_V1 = 4, EDGE_U1 = 8 };
+
+// One quadtree node chosen for drawing.
+struct terrain_patch {
+    int level = 0, a = 0, b = 0;
+    int flags = 0;
+};
+
+// Node (a, b) of `level`: (4^level - 1)/3 + b*2^level + a.
+[[nodiscard]] constexpr size_t lod_node_index(int level, int a, int b) {
+    return ((size_t(1) << (2 * level)) - 1) / 3 + size_t(b) * (size_t(1) << level) + size_t(a);
+}
+[[nodiscard]] bool lod_split(const Terrain *t, int level, int a, int b);
+void lod_set_split(Terrain *t, int level, int a, int b);
+
+// The shared patch mesh: (2*2^m + 1)^2 vertices, row-major along v.
+[[nodiscard]] std::vector<float> terrain_patch_vertices(int m);
+// Triangles (three indices each) or lines (every triangle's three edges) of
+// one edge-flag variant.
+[[nodiscard]] std::vector<uint16_t> terrain_patch_indices(int m, int flags, bool lines);
+
+// Budgeted recomputation of the split radii (R^2 in lod_error, own radius in
+// lod_height while a pass runs).
+struct terrain_radii_pass {
+    bool active = false;
+    bool done = false;  // finished for seen_counter
+    uint32_t seen_counter = 0;
+    int level = 0;
+    int node = 0;   // within the level, row-major
+    int row = -1;   // next sample row of the node, -1 before the node starts
+    float deviation = 0;
+};
+// Runs up to `budget` units (< 0: to the end). True when a pass finished
+// and the radii were made consistent. A pass covers the heights as they
+// were when it began; once it ends, a moved change counter starts the next.
+// Nothing to do (false) while the counter stays where the last pass began.
+bool terrain_update_split_radii(Terrain *t, terrain_radii_pass *p, float detail, long budget);
+
+// A detail level's region in samples.
+struct terrain_region {
+    int x = 0, z = 0, size = 0;
+};
+// Clears and rebuilds the split bits for a camera (x, z in feet): the
+// regions' coarse nodes, then the radii, then the splits that keep
+// neighbouring patches within one level of each other.
+void terrain_mark_splits(Terrain *t, int mesh_exponent, const float camera[3], const terrain_region *regions,
+                         int region_count);
+// The patches of a traversal from the root, nodes behind the camera plane
+// skipped; uses the split bits as marked.
+void terrain_select_patches(const Terrain *t, int mesh_exponent, const float camera[3], const float view_dir[3],
+                            std::vector<terrain_patch> *out);
+
+// Detail levels: sizes in samples, fine to coarse, the whole field last.
+struct terrain_level_plan {
+    int bit = 0;  // 1, 2, 4, 8; TERRAIN_WHOLE_LEVEL for the whole field
+    int size = 0;
+};
+[[nodiscard]] std::vector<terrain_level_plan> terrain_plan_levels(int dim, float spacing, int level_bits);
+// Whether a level at `origin` must move for the camera cell, and where to.
+[[nodiscard]] bool terrain_level_must_move(int origin_x, int origin_z, int size, int cx, int cz);
+[[nodiscard]] int terrain_level_origin(int c, int size, int dim);
+
+// The tile atlas: B cells per side for `count` tile types, and its pixels
+// (256x256 RGB) from the tile images (null or empty: a white cell).
+[[nodiscard]] int tile_atlas_cells(int count);
+[[nodiscard]] std::vector<uint8_t> tile_atlas_pixels(const std::vector<const kr_image *> &tiles);
+
+// Height blocks: the next dirty blocks round-robin from `cursor`, at most
+// `budget` (< 0: all); their bits are cleared and the cursor moves on.
+[[nodiscard]] std::vector<int> terrain_take_dirty_blocks(Terrain *t, int *cursor, int budget);
+
+// Decal map: the cells (y*8 + x) a decal's bounding box touches.
+[[nodiscard]] std::vector<int> terrain_decal_cells(const terrain_decal &d, float extent);
+
+struct terrain_detail_level {
+    int bit = 0;
+    int x = 0, z = 0, size = 0;
+    GLuint colour = 0, normal = 0, specular = 0;
+    unsigned flags = 0;  // 1 full redraw, 2 decals changed
+};
+
+// The renderer's data of one loaded terrain (Terrain::render).
+struct terrain_gpu {
+    GLuint heights = 0, shadow = 0, tilemap = 0, atlas = 0;
+    int atlas_cells = 1;
+    int atlas_cell_px = TILE_ATLAS_DIM;
+    GLuint tread_colour = 0, tread_normal = 0, tread_specular = 0;
+    // Corner texture coordinates of each tile's treadmark slots in the
+    // atlases (tile * 8 + slot); all zero where the texture was not found.
+    std::vector<std::array<float, 8>> tread_uv;
+
+    int mesh_exponent = 4;
+    GLuint patch_vertices = 0, stream = 0;
+    std::array<GLuint, TERRAIN_VARIANTS> tri_buffer{}, line_buffer{}, tri_vao{}, line_vao{};
+    std::array<int, TERRAIN_VARIANTS> tri_indices{}, line_indices{};
+
+    terrain_radii_pass radii;
+    int height_cursor = 0;
+
+    std::vector<terrain_detail_level> levels;
+    std::array<GLuint, 3> spare{};
+    int texture_dim = 0;
+    GLuint framebuffer = 0;
+    int updating = -1;  // level being composed
+    int state = 0;
+    uint16_t squares_done = 0;
+    int new_x = 0, new_z = 0;
+
+    std::array<std::vector<int>, TERRAIN_DECAL_CELLS * TERRAIN_DECAL_CELLS> cells;
+    uint64_t changed_cells = 0;
+    bool decals_hidden = false;
+    int treadmarks = 0;
+
+    std::array<float, 3> camera{};
+    bool have_camera = false;
+    std::vector<terrain_patch> patches;  // scratch of the draw
+};
+[[nodiscard]] terrain_gpu *terrain_gpu_of(Terrain *t);  // created on first use
+// Detail-level work: build at load, compose one whole level.
+void terrain_create_detail_levels(Terrain *t);
+void terrain_delete_detail_levels(terrain_gpu *g);
+void terrain_rebuild_decal_map(Terrain *t);

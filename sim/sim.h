@@ -1,16 +1,24 @@
-// sim.h -- bike and rider simulation. So far: the built-in bike models and
-// the rider's setup (the adjustable values, setup files, and how a setup
-// turns into a rider's physical parameters).
+// sim.h -- bike and rider simulation: the built-in bike models and the
+// rider's setup (the adjustable values, setup files, and how a setup turns
+// into a rider's physical parameters); the rigid-body world with the
+// riders' bodies and joints, suspension, collisions and tyre contacts; the
+// collision shapes (".shp" sphere lists).
 //
 // Owns:      the table of bike models (read-only, built on first use), the
 //            one global set of setup items (the local rider's setup), the
-//            setup_out_of_range flag.
-// Depends:   files/ (streams, setting objects), platform/ (log).
+//            setup_out_of_range flag, the physics world with its contact
+//            group, the 160-slot RiderState table, the shape cache.
+// Depends:   files/ (streams, setting objects), platform/ (log), track/
+//            (terrain queries and surface types), ODE (kept out of this
+//            header: its handles appear only as forward-declared types).
 // Called by: start-up (defaults, the configuration's setup block through
 //            config_set_setup_hooks), the console's readsetup/writesetup,
 //            the menus, the network client, and the physics code that
 //            builds riders from models and applies setups.
-// Lifetime:  everything here lives for the run; nothing is freed.
+// Lifetime:  models and setup live for the run. The world and contact
+//            group live from physics_init (start-up) to physics_shutdown;
+//            a rider from build_rider to destroy_rider; shapes until
+//            shutdown.
 //
 // Units: feet, slugs, seconds, radians, pounds-force. Model coordinates are
 // bike coordinates: x to the rider's side, y up, z backwards.
@@ -21,7 +29,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
+#include <vector>
 
 // ---------------------------------------------------------------- bike models
 
@@ -196,3 +207,246 @@ enum class setup_request { apply, refused, refused_with_message };
 // previous refusal asks for the message below.
 [[nodiscard]] setup_request request_apply_setup(double speed, double now);
 inline constexpr const char *SETUP_REFUSED_MESSAGE = "Settings not applied.  Mechanic can't keep up error.";
+
+// ---------------------------------------------------------------- collision shapes
+//
+// A shape is a list of spheres in a part's body coordinates. ".shp" text:
+// "%d" (the count), then per sphere the centre "%f %f %f" and "%f %f %f %f"
+// (radius, friction, stiffness, damping). The shape code sits here until
+// the model layer exists; the collision code is its only user so far.
+
+struct shape_sphere {
+    float centre[3];
+    float radius, friction, stiffness, damping;
+};
+
+struct Shape {
+    std::string name;
+    std::vector<shape_sphere> spheres;
+    float bounding_radius = 0;  // largest |centre| + radius
+};
+
+// A shape placed in the world: the spheres' centres in world coordinates.
+struct ShapeInstance {
+    const Shape *shape = nullptr;
+    std::vector<std::array<double, 3>> world;
+};
+
+// The cached shape of a data name or path, loading it on first use; null
+// when the file is missing or any record fails to read (not cached, so a
+// later call tries again). Shapes live until shape_cache_clear.
+[[nodiscard]] const Shape *LoadShape(const char *name);
+[[nodiscard]] ShapeInstance InstanceShape(const Shape *shape);
+// Moves an instance to a position and rotation (ODE's 3x4 row layout, 12
+// values, the fourth of each row unused).
+void place_shape(ShapeInstance *s, const double pos[3], const double rot[12]);
+// Handles for the track layer's load_shape service: 0 is none.
+[[nodiscard]] uint32_t load_shape_handle(const char *name);
+[[nodiscard]] const Shape *shape_from_handle(uint32_t handle);
+void shape_cache_clear();
+
+// ---------------------------------------------------------------- physics world
+
+struct dxWorld;
+struct dxJointGroup;
+struct dxBody;
+struct dxJoint;
+struct Terrain;
+struct TileType;
+
+constexpr int MAX_RIDERS = 160;
+constexpr int NO_RIDER = 160;  // "none" wherever a slot is stored
+constexpr double PHYSICS_TIC = 1.0 / 128;
+constexpr double GRAVITY_Y = -32.0;
+
+enum rider_body_index {
+    BODY_FRAME,
+    BODY_FRONT_WHEEL,
+    BODY_REAR_WHEEL,
+    BODY_UPPER_FORK,
+    BODY_LOWER_FORK,
+    BODY_SWING_ARM,
+    BODY_RIDER,
+    BODY_COUNT
+};
+enum rider_joint_index {
+    JOINT_FRONT_AXLE,
+    JOINT_REAR_AXLE,
+    JOINT_STEERING,
+    JOINT_FORK,
+    JOINT_SWING_ARM,
+    JOINT_RIDER_MOUNT,
+    JOINT_COUNT
+};
+// Bits of collide_with_object's result: 1 << rider_body_index.
+constexpr int hit_bit(rider_body_index b) { return 1 << b; }
+
+// The forces and torques a joint applied to its two bodies in the last step
+// (laid out as ODE's dJointFeedback).
+struct joint_feedback {
+    double f1[4], t1[4], f2[4], t2[4];
+};
+
+struct body_deleter {
+    void operator()(dxBody *b) const;
+};
+struct joint_deleter {
+    void operator()(dxJoint *j) const;
+};
+using ode_body = std::unique_ptr<dxBody, body_deleter>;
+using ode_joint = std::unique_ptr<dxJoint, joint_deleter>;
+
+// One tyre's contact with the ground, rewritten every tic.
+struct WheelContact {
+    dxBody *body = nullptr;
+    double axle[3] = {1, 0, 0};  // in wheel-body coordinates
+    double ring_radius = 0, tube_radius = 0;
+    double point[3] = {}, velocity[3] = {}, normal[3] = {0, 1, 0};
+    double depth = 0;  // 0: not touching
+    double mu = 0;     // friction coefficient of the last contact
+    int tile = 0;      // surface type under the last contact
+    joint_feedback feedback{};
+};
+
+struct rider_controls {
+    float throttle, front_brake, rear_brake, clutch;
+    float steer;  // -1..1
+    float lean;   // fore and aft, -1 (forward) .. 1
+    float sit;    // sit/dab, 0..1
+};
+
+// The suspension values of the last tic, for the graph and the scripts.
+struct suspension_readout {
+    float fork_travel, shock_travel;       // 0 extended .. 1 compressed
+    float fork_velocity, shock_velocity;   // signed damping velocities
+    float fork_ratio, shock_ratio;         // g / (|damping| + g)
+    float fork_force, shock_torque;        // as applied (signed)
+};
+
+struct RiderState {
+    bool built = false;
+    int slot = NO_RIDER;
+    int model = -1;
+    // Contacts and the rider update run here (false for replayed and
+    // remote copies, which are only placed).
+    bool simulated = true;
+    bool collides = true;  // takes part in rider collisions (the race decides)
+    std::array<ode_body, BODY_COUNT> body;     // destroyed after the joints
+    std::array<ode_joint, JOINT_COUNT> joint;
+    std::array<joint_feedback, JOINT_COUNT> feedback{};
+    std::array<WheelContact, 2> wheel;         // 0 front, 1 rear
+    std::array<ShapeInstance, BODY_COUNT> shape;  // wheel shapes meet only other riders
+    rider_setup_params params{};
+    double total_mass = 0;
+    rider_controls controls{};
+    suspension_readout suspension{};
+    float presence = 1;
+    bool down = false;          // crashed, off the bike
+    int32_t crash_timer = 0;    // tics until put back on the bike; 0 riding
+    int32_t bump_timer = 0;
+    bool trouble = false;       // a body part touched something this tic
+    int32_t last_collision_tic = INT32_MIN;
+    int32_t crashes = 0;        // crashes registered since the build
+    int32_t probe_tic = INT32_MIN;
+    int gear = 1;
+    double engine_speed = 0, drive_angle = 0;
+};
+
+// Start-up and shutdown of the world (and the physics library) and its
+// contact group; physics_shutdown destroys every rider first and empties
+// the shape cache. Both idempotent.
+[[nodiscard]] bool physics_init();
+void physics_shutdown();
+[[nodiscard]] dxWorld *physics_world();
+[[nodiscard]] dxJointGroup *physics_contact_group();
+
+// The slot table (never reallocated); null outside 0..159.
+[[nodiscard]] RiderState *rider_slot(int slot);
+// Builds the bike and rider of a model in a slot (destroying what was
+// there) at the model's rest positions; false for a bad slot or model or
+// without a world. Shapes that fail to load leave that part without one.
+[[nodiscard]] bool build_rider(int slot, int model_index);
+// Takes a rider's setup-derived parameters and moves mass between frame and
+// rider body accordingly.
+void apply_rider_params(RiderState *r, const rider_setup_params &p);
+void reset_rider(RiderState *r);
+// reset_rider, then the whole bike turned by `heading` about y and moved so
+// that the model origin lies at (x, y, z).
+void place_rider(RiderState *r, double x, double y, double z, double heading);
+void destroy_rider(RiderState *r);
+void set_presence(RiderState *r, float value);
+// Sets a body's position and orientation (a quaternion w, x, y, z, as a
+// replay stores it), normalised; a quaternion too short to have a
+// direction, or anything non-finite, leaves the orientation as it is.
+// Non-finite positions leave the position.
+void set_body_pose(dxBody *b, const double pos[3], const double quat[4]);
+// A wheel's contact record (0 front, 1 rear) for the other subsystems: for
+// a rider whose contacts this tic's simulation does not compute, both
+// wheels are probed first, at most once per tic. Null for a bad rider or
+// wheel.
+[[nodiscard]] const WheelContact *rider_wheel(RiderState *r, int wheel, const Terrain *t, int32_t tic);
+// Whether any wheel or body shape touches the terrain (no joints made).
+[[nodiscard]] bool rider_touches_terrain(RiderState *r, const Terrain *t);
+
+// Contacts of one tic (made in the contact group).
+void terrain_contacts(RiderState *r, const Terrain *t);
+// mode 0: joints; 1: forces on the enabled bodies; -1: test only. Returns
+// whether the riders touch.
+bool collide_riders(RiderState *a, RiderState *b, int mode, int32_t tic);
+// A track object's shape (already placed with place_shape at pos/rot) and
+// its body or null; returns the hit bits.
+int collide_with_object(RiderState *r, const ShapeInstance *object, dxBody *object_body);
+
+// Per-tic forces for the next step.
+void suspension_forces(RiderState *r);
+void rider_mount_springs(RiderState *r);
+void tether(dxBody *a, const double pa[3], dxBody *b, const double pb[3], double length);
+void joint_drift_correction(RiderState *r);
+
+// Hooks for the steps that other parts of the simulation fill in; a null
+// hook is skipped.
+struct physics_hooks {
+    void (*crash)(RiderState *r) = nullptr;                        // rider control
+    void (*roost_and_marks)(RiderState *r, int32_t tic) = nullptr;  // after the contacts
+    void (*dig)(RiderState *r, const Terrain *t) = nullptr;         // after the step
+    void (*before_update)(RiderState *r, int32_t tic) = nullptr;    // computer riders, false start
+    void (*drive)(RiderState *r, int32_t tic) = nullptr;            // engine, drivetrain, brakes
+    void (*control)(RiderState *r, int32_t tic) = nullptr;          // steering, balance, crashes
+    void (*after_update)(RiderState *r, int32_t tic) = nullptr;     // line recording
+};
+void physics_set_hooks(const physics_hooks &h);
+
+struct physics_tic_params {
+    const Terrain *terrain = nullptr;
+    int32_t tic = 0;
+    bool rider_collisions = true;
+    bool online = false;   // only the local rider against the others, mode 1
+    int local_slot = 0;
+    bool deformation = false;
+};
+// One tic for every built rider: contacts, collisions, the step, the group
+// emptied, the rider updates.
+void physics_tic(const physics_tic_params &p);
+
+// ---------------------------------------------------------------- tyres
+
+// Fills the contact record from the terrain, makes the contact joint and
+// adds the rolling resistance; whether the wheel touches.
+bool wheel_contact(const Terrain *t, WheelContact *w, double friction_factor);
+// The same search without joint or force.
+bool wheel_probe(const Terrain *t, WheelContact *w);
+// The wheel against a placed shape of another rider or an object; mode as
+// for collide_riders. Returns whether they touch.
+bool wheel_against_shape(const ShapeInstance *s, dxBody *shape_body, WheelContact *w, int mode);
+// The contact point's velocity without the wheel's spin; false when not
+// touching.
+bool wheel_slip_velocity(const WheelContact &w, double out[3]);
+// Friction coefficient of a surface for a contact point moving at `v`,
+// with `v_nospin` its velocity without the wheel's spin (slip function 2).
+[[nodiscard]] double surface_friction(const TileType &t, const double v[3], const double v_nospin[3]);
+// The friction curve at abscissa u (squared: interpolate in u^2).
+[[nodiscard]] double friction_curve(const TileType &t, double u, bool squared);
+// Rolling resistance pair (low, high) at a speed.
+void rolling_resistance(const TileType &t, double speed, double *low, double *high);
+// Arcade grip: 1 - 0.375 * min(1, 4 |roll| / pi).
+[[nodiscard]] double arcade_friction_factor(double roll);

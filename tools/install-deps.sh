@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libsdl2-dev zlib1g-dev libpng-dev
+  libsdl2-dev zlib1g-dev libpng-dev libode-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri libegl-mesa0
 )

@@ -1,10 +1,13 @@
 // track.h -- the track folder: the list of tracks, the terrain height field
-// with its surface types, and the object files that place things on it
-// (lighting, billboards, statues, flaggers, cameras, decals, map).
+// with its surface types, the object files that place things on it
+// (lighting, billboards, statues, flaggers, cameras, decals, map), and the
+// deformation of the terrain under the wheels (dig vectors, erode packets,
+// the erode queue).
 //
 // Owns:      the `Terrain` (heights, shadows, tile map, `TileType` tables,
 //            dirty blocks, change counter), the track list, the lighting set
-//            and the track objects of the loaded track.
+//            and the track objects of the loaded track; the erode queue and
+//            the wheels' dig accumulators are records the callers hold.
 // Depends:   files/ (data_file streams, data names), hash/ (height digest),
 //            platform/ (log). Textures, models, shapes, PNG images and the
 //            terrain renderer are reached only through track_services, which
@@ -13,7 +16,9 @@
 //            are kept).
 // Called by: start-up (track list), the track lifecycle (load/unload), the
 //            simulation and deformation (queries, bumps), the renderer
-//            (read access, dirty marks), the editor and scripts (add/save).
+//            (read access, dirty marks), the editor and scripts (add/save);
+//            the race tic (dig_wheel), the frame loop (apply_erode_queue),
+//            the demo and network layers (queue_erode_packet).
 // Lifetime:  a Terrain and a track_objects live from their load until the
 //            next load or shutdown; the track list lives for the run.
 //
@@ -397,3 +402,104 @@ void load_map(track_objects *o);
 // ("_spec") companion, in the order they are tried; then the model's.
 [[nodiscard]] std::vector<std::string> texture_companions(const std::string &texture, const std::string &model,
                                                           const char *kind);
+
+// ---------------------------------------------------------------- deformation
+//
+// Wheels dig ruts: each touching wheel turns its contact force into a dig
+// vector every tic; the samples of a wheel are averaged into strokes, the
+// strokes packed into erode packets, and every packet -- made here, from the
+// server or from a demo -- is decoded into the erode queue, a little of which
+// is applied to the height field every frame. All clients apply the same
+// packets, so all see the same ruts.
+
+constexpr int ERODE_QUEUE_SIZE = 0x20000;   // strokes
+constexpr int ERODE_PACKET_STROKES = 64;    // strokes one wheel packs before sending
+constexpr int ERODE_PACKET_HEADER = 17;     // bytes of a one-stroke packet
+constexpr int ERODE_PACKET_MAX = ERODE_PACKET_HEADER + 4 * (ERODE_PACKET_STROKES - 1);
+constexpr uint8_t ERODE_PACKET_TYPE = 1;
+
+struct ErodeStroke {
+    float x = 0, z = 0;     // ft
+    float a = 0, b = 0;     // dig vector, each -1..1
+    int32_t intensity = 0;  // 0..15 once it has travelled in a packet
+};
+
+// What one wheel's ground contact gives the digging for one tic. The race
+// tic fills it from the wheel's contact record after the world step.
+struct dig_contact {
+    bool touching = false;
+    std::array<float, 3> point{};           // contact point
+    std::array<float, 3> force{};           // force the contact joint put on the wheel last step
+    std::array<float, 3> wheel_velocity{};  // the wheel body's velocity
+    std::array<float, 3> point_velocity{};  // velocity of the tyre at the contact point (slip)
+};
+
+// One wheel's samples not yet averaged, and its strokes not yet sent.
+struct dig_accumulator {
+    double sum_x = 0, sum_z = 0, sum_a = 0, sum_b = 0;
+    int count = 0;                          // samples, at most 16
+    float distance = 0;                     // travelled since the first sample
+    float last_x = 0, last_z = 0;           // the last sample's position
+    std::array<ErodeStroke, ERODE_PACKET_STROKES> strokes{};
+    int stroke_count = 0;
+    float min_dx = 0, max_dx = 0, min_dz = 0, max_dz = 0;  // step range, always holding 0
+    int32_t last_commit_tic = 0;
+};
+
+// The last wheel digested, for the debug overlay.
+struct dig_debug {
+    float speed = 0, slip = 0, fx = 0, fz = 0, pfx = 0, pfz = 0;
+};
+
+// The erode queue and the global erosion level. One per run; the queue is
+// emptied by each track load.
+struct terrain_erosion {
+    int32_t level = 0;                 // L: "--erode" x 1024, 0 = deformation off
+    std::vector<ErodeStroke> ring;     // ERODE_QUEUE_SIZE once the first stroke arrives
+    uint32_t head = 0;
+    uint32_t length = 0;
+    bool postponed = false;            // strokes near the local rider wait
+    int32_t postpone_until = 0;        // tic
+    bool full_reported = false;        // "Erode queue full!" once per run
+    dig_debug debug;
+};
+
+// Where a wheel's packets go: online they are sent to the server (send set),
+// offline (send null) they are decoded into the queue at once.
+struct dig_env {
+    Terrain *terrain = nullptr;
+    terrain_erosion *erosion = nullptr;
+    int32_t tic = 0;
+    void (*send)(void *ctx, const uint8_t *packet, int length) = nullptr;
+    void *send_ctx = nullptr;
+};
+
+// One tic of digging for one wheel (the caller checks level > 0).
+void dig_wheel(dig_accumulator *acc, const dig_contact &contact, bool is_front, const dig_env &env);
+// Averages the pending samples into a stroke in the packet buffer (nothing
+// when there are none); sends the buffer first when it is full or when the
+// stroke's step would widen its range past 64 ft.
+void commit_stroke(dig_accumulator *acc, const dig_env &env);
+// Encodes the buffered strokes and hands the packet on; empties the buffer.
+void send_erode_packet(dig_accumulator *acc, const dig_env &env);
+
+// Packet coding. `terrain_size` is the height field's extent in feet.
+// Encodes 1..64 strokes whose steps lie in the given range (which must hold
+// 0); returns the length, 0 for no strokes. The intensity is capped at 15.
+[[nodiscard]] int encode_erode_packet(const ErodeStroke *strokes, int count, float min_dx, float max_dx,
+                                      float min_dz, float max_dz, float terrain_size,
+                                      uint8_t out[ERODE_PACKET_MAX]);
+// The strokes of a packet, as many as its length holds; none for a packet
+// shorter than 17 bytes or of another type.
+[[nodiscard]] std::vector<ErodeStroke> decode_erode_packet(const uint8_t *packet, size_t length,
+                                                          float terrain_size);
+
+// Decodes a packet and appends its strokes to the queue; when the queue is
+// full the stroke is dropped ("Erode queue full!" once per run).
+void queue_erode_packet(terrain_erosion *e, const Terrain *t, const uint8_t *packet, size_t length);
+// Applies some queued strokes. `rider` is the local rider's position (x, y,
+// z) or null; strokes within 10 ft of it wait up to 256 tics. `level` is
+// L / 1024; `now` the current tic.
+void apply_erode_queue(terrain_erosion *e, Terrain *t, const float *rider, float level, int32_t now);
+// Empties the queue and the postponement (track load).
+void reset_erode_queue(terrain_erosion *e);

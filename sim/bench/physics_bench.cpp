@@ -1,0 +1,78 @@
+// The cost of one physics tic per rider (contacts, collisions and the
+// step) for riders standing on the motocross starter track, generated into
+// the build directory by kessrun_content.
+
+#include "sim/sim.h"
+#include "track/track.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+const std::string k_data = KR_DATA_DIR;
+
+Terrain &motocross()
+{
+    static Terrain t;
+    if (!t.loaded) {
+        // before any data name is looked up: the shapes are found there
+        setenv("KR_HOME", k_data.c_str(), 1);
+        if (!terrain_load(&t, (k_data + "/tracks/motocross").c_str()) || !physics_init())
+            std::abort();
+    }
+    return t;
+}
+
+int32_t g_tic = 0;
+
+void tic(const Terrain &t)
+{
+    physics_tic_params p;
+    p.terrain = &t;
+    p.tic = g_tic++;
+    physics_tic(p);
+}
+
+// Riders in rows of ten, 5 ft apart, 12 ft between rows, dropped onto the
+// ground and left to settle for a second.
+void stand(const Terrain &t, int n)
+{
+    int model = bike_model_index("cr125");
+    for (int k = 0; k < MAX_RIDERS; ++k)
+        destroy_rider(rider_slot(k));
+    for (int k = 0; k < n; ++k) {
+        if (!build_rider(k, model))
+            std::abort();
+        RiderState *r = rider_slot(k);
+        double x = t.extent / 2 + 5.0 * (k % 10) - 22.5, z = t.extent / 2 + 12.0 * (k / 10);
+        double y = terrain_height_at(&t, float(x), float(z));
+        for (int i = 0; i < 400; ++i) {
+            place_rider(r, x, y, z, 0);
+            if (!rider_touches_terrain(r, &t))
+                break;
+            y += 0.25;
+        }
+    }
+    for (int k = 0; k < 128; ++k)
+        tic(t);
+}
+
+void BM_StandingRiders(benchmark::State &state)
+{
+    Terrain &t = motocross();
+    int n = int(state.range(0));
+    stand(t, n);
+    for (auto _ : state)
+        tic(t);
+    // seconds of CPU per rider-tic, shown with its SI prefix (u = microseconds)
+    state.counters["per_rider_tic"] =
+        benchmark::Counter(double(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    for (int k = 0; k < n; ++k)
+        destroy_rider(rider_slot(k));
+}
+BENCHMARK(BM_StandingRiders)->Arg(1)->Arg(10)->Arg(40)->Unit(benchmark::kMicrosecond);
+
+} // namespace

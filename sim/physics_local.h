@@ -1,0 +1,162 @@
+// physics_local.h -- private to sim/'s physics files: the ODE headers, small
+// vector helpers and the contact builders shared by the body, tyre and
+// collision code.
+#pragma once
+
+#include "sim/sim_local.h"
+#include "track/track.h"
+
+#include <ode/ode.h>
+
+#include <cmath>
+
+static_assert(sizeof(dReal) == sizeof(double), "ODE must be built with double precision");
+static_assert(sizeof(joint_feedback) == sizeof(dJointFeedback));
+
+// soft ERP + soft CFM + friction pyramid on both directions
+constexpr int CONTACT_MODE = dContactSoftERP | dContactSoftCFM | dContactApprox1_1 | dContactApprox1_2;
+static_assert(CONTACT_MODE == 12312);
+
+struct v3 {
+    double x = 0, y = 0, z = 0;
+};
+inline v3 operator+(v3 a, v3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline v3 operator-(v3 a, v3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline v3 operator-(v3 a) { return {-a.x, -a.y, -a.z}; }
+inline v3 operator*(v3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+inline v3 operator*(double s, v3 a) { return a * s; }
+inline double dot(v3 a, v3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline v3 cross(v3 a, v3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+inline double length2(v3 a) { return dot(a, a); }
+inline double length(v3 a) { return std::sqrt(dot(a, a)); }
+inline v3 to_v3(const dReal *p) { return {p[0], p[1], p[2]}; }
+inline v3 to_v3(const float *p) { return {p[0], p[1], p[2]}; }
+inline v3 to_v3(vec3f p) { return {p.x, p.y, p.z}; }
+inline void store(double out[3], v3 a) { out[0] = a.x, out[1] = a.y, out[2] = a.z; }
+// a/|a|, or `fallback` when |a|^2 is below `min2` (a zero or tiny vector has
+// no direction to keep).
+inline v3 unit_or(v3 a, v3 fallback, double min2 = 1e-24)
+{
+    double l2 = length2(a);
+    if (!(l2 >= min2) || !std::isfinite(l2))
+        return fallback;
+    return a * (1.0 / std::sqrt(l2));
+}
+inline bool finite(v3 a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+
+inline v3 body_pos(dBodyID b) { return to_v3(dBodyGetPosition(b)); }
+inline v3 body_vel(dBodyID b) { return to_v3(dBodyGetLinearVel(b)); }
+inline v3 body_axis(dBodyID b, int k)  // body axis k in world coordinates
+{
+    const dReal *r = dBodyGetRotation(b);
+    return {r[k], r[4 + k], r[8 + k]};
+}
+inline v3 point_vel(dBodyID b, v3 p)
+{
+    dVector3 v;
+    dBodyGetPointVel(b, p.x, p.y, p.z, v);
+    return to_v3(v);
+}
+
+// Soft ERP and CFM of a spring kp and damper kd over one tic.
+struct soft_params {
+    double erp, cfm;
+};
+inline soft_params soft_spring(double kp, double kd)
+{
+    double cfm = 1.0 / (kd + kp * PHYSICS_TIC);
+    return {kp * PHYSICS_TIC * cfm, cfm};
+}
+
+// One contact joint in the tic's group, pushing `b1` along `normal`
+// (b2 may be null: the static world). Returns the joint.
+dJointID add_contact(dBodyID b1, dBodyID b2, v3 pos, v3 normal, double depth, double mu, soft_params sp,
+                     const v3 *fdir1 = nullptr);
+
+// The terrain triangles of the cells that a box of half-size `reach` around
+// (x, z) covers; the range is held inside the grid. Calls fn(p0, p1, p2, n)
+// with n the unit upward normal.
+template <typename Fn> void for_each_triangle(const Terrain *t, double x, double z, double reach, Fn &&fn);
+
+// Sphere against the terrain: deepest contact under the sphere.
+struct sphere_hit {
+    double depth = 0;  // > 0 when touching
+    v3 point, normal;
+};
+sphere_hit sphere_terrain(const Terrain *t, v3 centre, double radius);
+
+// The wheel torus against one sphere (centre, radius): depth > 0 when
+// touching; normal from the sphere towards the tyre.
+sphere_hit torus_sphere(const WheelContact &w, v3 centre, double radius);
+
+// Applies sphere-pair contact parameters in `mode` (0 joint, 1 force, -1
+// test only) for a touching pair: normal from the first to the second,
+// `depth` > 0. `mu`, `stiffness`, `damping` already combined.
+void sphere_contact(dBodyID first, dBodyID second, v3 pos, v3 normal, double depth, double mu, double stiffness,
+                    double damping, int mode);
+
+// -------------------------------------------------------------- grid walking
+
+inline int grid_cell(double w, double inv_spacing, int last)
+{
+    double c = std::floor(w * inv_spacing);
+    if (!(c >= 0))  // also NaN
+        return 0;
+    if (c > last)
+        return last;
+    return int(c);
+}
+
+template <typename Fn> void for_each_triangle(const Terrain *t, double x, double z, double reach, Fn &&fn)
+{
+    if (!t || t->dim < 2 || t->heights.size() < size_t(t->dim) * size_t(t->dim))
+        return;
+    if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(reach))
+        return;
+    double inv = 1.0 / double(t->spacing);
+    int last = t->dim - 2;  // cells 0..dim-2
+    int i0 = grid_cell(x - reach, inv, last), i1 = grid_cell(x + reach, inv, last);
+    int j0 = grid_cell(z - reach, inv, last), j1 = grid_cell(z + reach, inv, last);
+    double s = t->spacing;
+    auto corner = [&](int i, int j) {
+        return v3{i * s, double(t->heights[size_t(j) * size_t(t->dim) + size_t(i)]), j * s};
+    };
+    for (int j = j0; j <= j1; ++j) {
+        for (int i = i0; i <= i1; ++i) {
+            v3 a = corner(i, j), b = corner(i + 1, j), c = corner(i, j + 1), d = corner(i + 1, j + 1);
+            // the checkerboard split of the drawn mesh
+            v3 tri[2][3];
+            if (((i + j) & 1) == 0) {
+                tri[0][0] = a, tri[0][1] = d, tri[0][2] = b;
+                tri[1][0] = a, tri[1][1] = c, tri[1][2] = d;
+            } else {
+                tri[0][0] = a, tri[0][1] = c, tri[0][2] = b;
+                tri[1][0] = b, tri[1][1] = c, tri[1][2] = d;
+            }
+            for (auto &tr : tri) {
+                v3 n = cross(tr[1] - tr[0], tr[2] - tr[0]);
+                if (n.y < 0)
+                    n = -n;
+                n = unit_or(n, {0, 1, 0});
+                fn(tr[0], tr[1], tr[2], n);
+            }
+        }
+    }
+}
+
+// Closest point of triangle (a, b, c) to p.
+v3 closest_on_triangle(v3 p, v3 a, v3 b, v3 c);
+// Whether p, projected along n, lies inside triangle (a, b, c).
+bool inside_triangle(v3 p, v3 a, v3 b, v3 c, v3 n);
+
+// Crashes the rider through the rider-control hook.
+void rider_crash(RiderState *r);
+// The tic of the current physics step (for the collision bookkeeping).
+int32_t physics_current_tic();
+
+// The rear linkage: shock compression y and its slope y' at swing-arm
+// travel x (0..1) from the model's seven linkage values.
+void linkage_curve(const float p[7], double x, double *y, double *dy);
+// The fork's force at slider position x (<= 0) and rate v for a rider's
+// parameters (before the motor turns it into velocity and limit).
+double fork_force(const BikeModel &m, const rider_setup_params &p, double x, double v, double *damping);
