@@ -145,6 +145,42 @@ bool scan_chase_center(const char *s, startup_switches *sw) {
     return true;
 }
 
+// A positive, finite number of seconds.
+bool scan_seconds(const char *v, double *out) {
+    if (!v || !*v)
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    double d = std::strtod(v, &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(d) || !(d > 0))
+        return false;
+    *out = d;
+    return true;
+}
+
+// Comma-separated load-track codes, one per slot from slot 0; at most 160.
+bool scan_lineup(const char *v, std::vector<int32_t> *out) {
+    if (!v || !*v)
+        return false;
+    std::vector<int32_t> codes;
+    const char *p = v;
+    for (;;) {
+        char *end = nullptr;
+        errno = 0;
+        long n = std::strtol(p, &end, 10);
+        if (end == p || errno != 0 || n < INT32_MIN || n > INT32_MAX || codes.size() >= 160)
+            return false;
+        codes.push_back(int32_t(n));
+        if (*end == '\0')
+            break;
+        if (*end != ',')
+            return false;
+        p = end + 1;
+    }
+    *out = std::move(codes);
+    return true;
+}
+
 std::string bad_arg(const char *option) {
     return std::string("Bad arg for ") + option + "\n";
 }
@@ -340,6 +376,29 @@ cmdline_result parse_command_line(int argc, const char *const *argv, startup_swi
         if (match_switch(c, "--terrain-wireframe")) { sw->terrain_wireframe = true; continue; }
         if (match_switch(c, "--disable-tmesh")) { sw->disable_tmesh = true; continue; }
         if (match_switch(c, "--debug-ground-textures")) { sw->debug_ground_textures = true; continue; }
+        if (match_switch(c, "--headless")) { sw->headless = true; continue; }
+        if (match_value(c, "--quit-after", &v)) {
+            if (!scan_seconds(v, &sw->quit_after))
+                return fail(bad_arg("--quit-after"));
+            continue;
+        }
+        if (match_value(c, "--lineup", &v)) {
+            if (!scan_lineup(v, &sw->lineup))
+                return fail(bad_arg("--lineup"));
+            continue;
+        }
+        if (match_value(c, "--controls", &v)) {
+            if (!v || !*v)
+                return fail(bad_arg("--controls"));
+            sw->controls_file = v;
+            continue;
+        }
+        if (match_value(c, "--telemetry", &v)) {
+            if (!v || !*v)
+                return fail(bad_arg("--telemetry"));
+            sw->telemetry_file = v;
+            continue;
+        }
 
         // "--" may have been the last word.
         if (c.left <= 0)

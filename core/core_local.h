@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,12 @@ struct startup_switches {
     int gl_minor = 1;
     velk_gl_kind gl_kind = velk_gl_kind::core;
     std::string file;                 // the demo named on the command line
+    // Headless and batch runs.
+    bool headless = false;            // no window, GL, audio or input; no frame-rate cap
+    double quit_after = 0;            // game seconds, 0 = run until closed
+    std::vector<int32_t> lineup;      // load-track codes for slots 0, 1, ...; empty = none
+    std::string controls_file;        // the local rider's inputs by game time
+    std::string telemetry_file;       // one CSV line per tic for the viewed rider
 };
 
 // ---------------------------------------------------------------- command line
@@ -131,6 +138,16 @@ struct loop_hooks {
     void (*demo_seek)(void *ctx, int direction) = nullptr;
     int (*camera_count)(void *ctx) = nullptr;
     void (*select_camera)(void *ctx, int camera) = nullptr;  // -1: the free camera
+    // The first local bike's position (x, y, z); false when there is none.
+    bool (*local_position)(void *ctx, float out[3]) = nullptr;
+    // T4: the local rider's nine inputs, each tic the viewed local rider
+    // rides (map them with map_rider_inputs).
+    void (*rider_inputs)(void *ctx, const float inputs[9]) = nullptr;
+    // The views' own context for draw, camera_count, select_camera and
+    // camera_tic (null: they get ctx).
+    void *view_ctx = nullptr;
+    // T4 in the orbit and trackside views: the cameras' tic.
+    void (*camera_tic)(void *ctx, view_mode view, const float inputs[9]) = nullptr;
 };
 
 constexpr int FRAME_HISTORY_SIZE = 1 << 20;
@@ -147,6 +164,8 @@ struct frame_loop {
     bool glfinish = false;
     bool editor_enabled = false;
     bool connected = false;  // online play drives the step from the server
+    bool headless = false;   // no frame-rate cap: every frame stands for the longest step
+    double quit_after = 0;   // game seconds; 0 = no limit
 
     loop_clock clock{};
     loop_input input{};
@@ -238,6 +257,11 @@ struct demo_entry {
     std::string display_name;
 };
 
+struct track_state;
+struct track_state_deleter {
+    void operator()(track_state *t) const;
+};
+
 // Everything that lives for the whole run. Created and cleared by
 // kessrun_main only.
 struct program_state {
@@ -248,9 +272,8 @@ struct program_state {
     std::vector<track_entry> tracks;  // the track list (step 20)
     int start_track = -1;             // index into tracks, -1 = none
     std::string track_title;          // the start track's description
-    // Until the track lifecycle loads whole tracks: the start track's terrain.
-    Terrain terrain;
-    terrain_erosion erosion;  // level from "--erode"
+    std::unique_ptr<track_state, track_state_deleter> track;  // the loaded track and its riders
+    int exit_code = 0;                    // of a run that ends through shutdown
     bool fixed_file_match = false;
     velk_window *window = nullptr;
     frame_loop loop;

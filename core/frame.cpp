@@ -53,6 +53,10 @@ bool hook_true(bool (*f)(void *), void *ctx) {
     return f && f(ctx);
 }
 
+void *view_ctx(const frame_loop *L) {
+    return L->hooks.view_ctx ? L->hooks.view_ctx : L->hooks.ctx;
+}
+
 void update_view_mode(frame_loop *L) {
     bool loaded = hook_true(L->hooks.track_loaded, L->hooks.ctx);
     bool has_bike = hook_true(L->hooks.viewed_slot_has_bike, L->hooks.ctx);
@@ -102,10 +106,10 @@ void cycle_view(frame_loop *L) {
 void select_digit_camera(frame_loop *L, int digit) {
     if (!L->hooks.camera_count)
         return;
-    int cameras = L->hooks.camera_count(L->hooks.ctx);
+    int cameras = L->hooks.camera_count(view_ctx(L));
     L->camera = std::min(digit, cameras) - 1;
     if (L->hooks.select_camera)
-        L->hooks.select_camera(L->hooks.ctx, L->camera);
+        L->hooks.select_camera(view_ctx(L), L->camera);
 }
 
 // Step 3 between the frame's begin and its swap.
@@ -115,7 +119,7 @@ void draw_frame(frame_loop *L, int width, int height) {
     krglClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
     krglClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     if (L->hooks.draw)
-        L->hooks.draw(L->hooks.ctx, L->view, width, height);
+        L->hooks.draw(view_ctx(L), L->view, width, height);
     if (L->record_video && !L->paused && hook_true(L->hooks.track_loaded, L->hooks.ctx)) {
         std::vector<uint8_t> rgb;
         if (!read_frame_rgb(width, height, &rgb) || !write_ppm_frame(stdout, rgb.data(), width, height)) {
@@ -135,6 +139,11 @@ void draw_frame(frame_loop *L, int width, int height) {
 void handle_event(frame_loop *L, const velk_event &ev) {
     const loop_keys &k = L->keys;
     if (ev.code == k.close && ev.pressed) {
+        L->quit = true;
+        return;
+    }
+    // Esc will open the main menu; until the menus exist it ends the program.
+    if (k.esc != 0 && ev.code == k.esc && ev.pressed) {
         L->quit = true;
         return;
     }
@@ -204,6 +213,9 @@ double frame_step(frame_loop *L) {
         step = period;
     } else if (!L->connected && L->warp) {
         step = WARP_TICS * TIC_LENGTH;
+    } else if (L->headless) {
+        // Game time runs as fast as the processor allows.
+        step = MAX_FRAME_STEP;
     } else {
         while (elapsed < TIC_LENGTH) {
             L->clock.sleep(L->clock.ctx, L->prev_frame_end + TIC_LENGTH - t);
@@ -240,6 +252,14 @@ void frame_run_tics(frame_loop *L) {
         // T3: analog bindings, then the rider's inputs from every binding.
         bindings_update_axes();
         bindings_input_vector(L->inputs.data());
+
+        // T4: the viewed local rider takes the inputs.
+        if (L->hooks.rider_inputs && L->view != view_mode::no_track && L->view != view_mode::editor &&
+            hook_true(L->hooks.viewed_slot_local, L->hooks.ctx) &&
+            hook_true(L->hooks.viewed_slot_has_bike, L->hooks.ctx))
+            L->hooks.rider_inputs(L->hooks.ctx, L->inputs.data());
+        if (L->hooks.camera_tic && (L->view == view_mode::orbit || L->view == view_mode::trackside))
+            L->hooks.camera_tic(view_ctx(L), L->view, L->inputs.data());
         stutter_check(L, "action");
 
         // T7
@@ -275,18 +295,23 @@ bool frame_round(frame_loop *L) {
         L->history.push_back(float(L->frame_wall - L->prev_frame_end));
 
     frame_run_tics(L);
+    if (L->quit_after > 0 && L->game_clock >= L->quit_after)
+        L->quit = true;
 
     // 10. Erosion: a few queued strokes per frame, held back near the first
-    // local bike (there are no bikes yet, so no position).
+    // local bike.
     if (L->erosion && L->terrain && L->erosion->level > 0) {
         double tic = std::min(L->sim_time / TIC_LENGTH, double(INT32_MAX));
-        apply_erode_queue(L->erosion, L->terrain, nullptr, float(L->erosion->level) / 1024.0f, int32_t(tic));
+        float rider[3];
+        bool have_rider = L->hooks.local_position && L->hooks.local_position(L->hooks.ctx, rider);
+        apply_erode_queue(L->erosion, L->terrain, have_rider ? rider : nullptr, float(L->erosion->level) / 1024.0f,
+                          int32_t(tic));
         stutter_check(L, "erode");
     }
 
     // 11. The terrain renderer catches up with the height changes: at most
     // 2^terrain_resync_rate height blocks a frame, all of them in the editor.
-    if (L->terrain && L->terrain->loaded) {
+    if (L->terrain && L->terrain->loaded && !L->headless) {
         int budget = L->view == view_mode::editor ? -1 : int(std::exp2(config().terrain_resync_rate.value));
         terrain_render_update(L->terrain, budget);
         stutter_check(L, "update");

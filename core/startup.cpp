@@ -4,6 +4,8 @@
 // it exists; steps of subsystems that are not there yet are left out.
 
 #include "core/core_local.h"
+#include "core/lifecycle_local.h"
+#include "core/views_local.h"
 #include "files/files.h"
 #include "hash/hash.h"
 #include "sim/sim.h"
@@ -14,6 +16,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string_view>
 
@@ -162,8 +165,9 @@ void release_controls() {
     bindings_release_all();
 }
 
-// The track layer's console, loading stages and window pump.
-void use_track_services() {
+// The track layer's console, loading stages and window pump. Headless runs
+// have no GL context: textures, models and the terrain renderer stay out.
+void use_track_services(bool headless) {
     track_services s;
     s.message = [](const char *text) {
         size_t n = std::strlen(text);
@@ -174,7 +178,8 @@ void use_track_services() {
     s.tick = [] { (void)loading_screen_tick(); };
     s.verbosity = verbosity;
     s.load_shape = load_shape_handle;
-    terrain_render_fill_services(&s);
+    if (!headless)
+        terrain_render_fill_services(&s);
     track_set_services(s);
 }
 
@@ -226,7 +231,7 @@ int shutdown_tail(program_state *p) {
     velk_log(nullptr);
     kr_alloc_report();
     velk_sleep(1, 0);
-    return 0;
+    return p->exit_code;
 }
 
 int shutdown(program_state *p) {
@@ -234,7 +239,8 @@ int shutdown(program_state *p) {
     for (int slot = 0; slot < MAX_RIDERS; ++slot)
         destroy_rider(rider_slot(slot));
     velk_log("Finished deallocating bikes\n");
-    terrain_unload(&p->terrain);  // the track lifecycle's "free the track" replaces this
+    if (p->track)
+        free_track(p->track.get());
     physics_shutdown();
     progress("Freeing memory (1)");
     progress("Closing input devices");
@@ -344,7 +350,11 @@ int kessrun_main(int argc, char **argv) {
     // 4.
     velk_log("Kessrun version %s\n", KESSRUN_VERSION);
 
-    // 5.
+    // 5. A headless run must not start the video system to list modes, and
+    // the command line is read only later: look for the switch now.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--headless") == 0)
+            velk_set_headless(true);
     p->display_modes = build_display_mode_list(velk_display_modes());
 
     // 6. Defaults (the Compatibility preset), then the configuration file.
@@ -375,18 +385,22 @@ int kessrun_main(int argc, char **argv) {
                                                           ? size_t(p->display_mode)
                                                           : 0];
     bool windowed = p->display_mode == 1;
-    p->window = velk_window_open("Kessrun", windowed ? sw.width : mode.width, windowed ? sw.height : mode.height,
+    // Headless: no window (nor GL context, audio or input devices).
+    if (!sw.headless)
+        p->window = velk_window_open("Kessrun", windowed ? sw.width : mode.width, windowed ? sw.height : mode.height,
                                  sw.colour_bits, !windowed, 0, sw.depth_bits, 0, 0);
-    if (!p->window)
+    if (!p->window && !sw.headless)
         return 1;
 
     // 14. The GL layer and the context's facts.
-    bool gl_ready = krglInit();
+    bool gl_ready = !sw.headless && krglInit();
     const gl_facts &gl = krgl_facts();
-    velk_log("GL_VENDOR: %s\n", gl.vendor.c_str());
-    velk_log("GL_RENDERER: %s\n", gl.renderer.c_str());
-    velk_log("GL_VERSION: %s\n", gl.version.c_str());
-    velk_log("GL_EXTENSIONS: %s\n", gl.extensions.c_str());
+    if (!sw.headless) {
+        velk_log("GL_VENDOR: %s\n", gl.vendor.c_str());
+        velk_log("GL_RENDERER: %s\n", gl.renderer.c_str());
+        velk_log("GL_VERSION: %s\n", gl.version.c_str());
+        velk_log("GL_EXTENSIONS: %s\n", gl.extensions.c_str());
+    }
     render_set_console(render_console);
     render_set_verbose(sw.verbosity);
     texture_set_reduction_level(sw.texture_reduction);
@@ -396,7 +410,9 @@ int kessrun_main(int argc, char **argv) {
         // The terrain renderer's settings: configuration, then the switches.
         const config_settings &c = config();
         terrain_render_settings t;
-        t.detail = sw.detail_set ? float(sw.terrain_detail) : (c.ground_detail.value > 0 ? float(0.125 / c.ground_detail.value) : 1e30f);
+        t.detail = sw.detail_set ? float(sw.terrain_detail)
+                   : c.ground_detail.value > 0 ? float(0.125 / c.ground_detail.value)
+                                               : 1e30f;
         t.mesh_exponent = c.ground_mesh_dim.selected;
         t.texture_levels = c.ground_texture_levels.selected;
         t.texture_dim = 128 << std::clamp(c.ground_texture_dim_new.selected, 0, 5);
@@ -411,13 +427,13 @@ int kessrun_main(int argc, char **argv) {
     }
 
     // 15.
-    if (gl.major < 3 || (gl.major == 3 && gl.minor < 1)) {
+    if (!sw.headless && (gl.major < 3 || (gl.major == 3 && gl.minor < 1))) {
         velk_log("OpenGL version too old\n");
         return shutdown_tail(p);
     }
 
     // 16. A context that lacks an entry point cannot build the programs either.
-    if (!gl_ready || !krglCreatePrograms()) {
+    if (!sw.headless && (!gl_ready || !krglCreatePrograms())) {
         std::fputs("Can't initialize shaders\n", stderr);
         krglShutdown();
         velk_window_close(p->window);
@@ -427,7 +443,8 @@ int kessrun_main(int argc, char **argv) {
     }
 
     // 17. The file index, keeping the window responsive while it is built.
-    draw_loading_screen(p->window);
+    if (p->window)
+        draw_loading_screen(p->window);
     file_index_set_tick(loading_screen_tick);
     const char *const *names = file_index_build();
 
@@ -436,7 +453,7 @@ int kessrun_main(int argc, char **argv) {
     p->fixed_file_match = fixed_files_match(digest);
 
     // 20. The track list.
-    use_track_services();
+    use_track_services(sw.headless);
     p->tracks = scan_tracks(names);
     if (p->tracks.empty()) {
         std::fputs("No tracks found\n", stderr);
@@ -456,10 +473,11 @@ int kessrun_main(int argc, char **argv) {
         p->track_title = p->tracks[size_t(p->start_track)].description;
 
     // 25.
-    wait_until_visible(p->window);
+    if (p->window)
+        wait_until_visible(p->window);
 
     // 26. First state of the context, the head-up images, one swap.
-    {
+    if (p->window) {
         krglClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
         int width = 0, height = 0;
         bool drawing = velk_frame_begin(p->window, &width, &height);
@@ -478,18 +496,53 @@ int kessrun_main(int argc, char **argv) {
 
     // 27. Controls and the keys the loop handles itself, by name.
     frame_loop &L = p->loop;
-    L.keys = bind_controls();
+    L.keys = sw.headless ? default_loop_keys() : bind_controls();
     // The physics world with its gravity and contact group.
     if (!physics_init())
         velk_log("Can't create the physics world\n");
+    // Engine, drivetrain and rider control run in every rider's update.
+    physics_set_hooks(standard_rider_hooks());
 
-    // 30. Load the start track. Until the track lifecycle exists this loads
-    // only its terrain; load track replaces this block.
+    // 29., 30. Load the start track: one computer rider, or the lineup of
+    // "--lineup" with the configured lap count.
+    static ride_session session;
+    p->track.reset(new track_state);
+    session.track = p->track.get();
     if (p->start_track >= 0) {
-        std::string folder = "@" + p->tracks[size_t(p->start_track)].folder;
-        if (terrain_load(&p->terrain, folder.c_str()))
-            velk_log("Terrain '%s': %d x %d samples, %.1f ft\n", folder.c_str(), p->terrain.dim, p->terrain.dim,
-                     double(p->terrain.extent));
+        load_track_request rq;
+        rq.folder = p->tracks[size_t(p->start_track)].folder;
+        rq.title = p->track_title;
+        rq.laps = 1000;
+        rq.lineup.fill(0);
+        if (sw.lineup.empty()) {
+            rq.lineup[0] = 2;
+        } else {
+            std::copy(sw.lineup.begin(), sw.lineup.end(), rq.lineup.begin());
+            rq.laps = std::max(1, int(config().laps.value));
+        }
+        rq.me.name = setup_item("name")->text.text;
+        rq.me.bike = choice_setting_name(&setup_item("bike")->choice);
+        rq.erode_amount = sw.erode_amount;
+        rq.roost_frequency = sw.roost_frequency;
+        rq.seed = uint32_t(velk_seconds() * 1000.0) ^ uint32_t(std::time(nullptr));
+        (void)load_track(p->track.get(), rq);
+    }
+    if (!sw.controls_file.empty()) {
+        if (!read_controls_file(sw.controls_file.c_str(), &session.controls)) {
+            std::fputs("Bad arg for --controls\n", stderr);
+            p->exit_code = 1;
+            return shutdown(p);
+        }
+        session.use_controls = true;
+    }
+    if (!sw.telemetry_file.empty()) {
+        session.telemetry = std::fopen(sw.telemetry_file.c_str(), "w");
+        if (!session.telemetry) {
+            std::fputs("Bad arg for --telemetry\n", stderr);
+            p->exit_code = 1;
+            return shutdown(p);
+        }
+        write_telemetry_header(session.telemetry);
     }
 
     // 31. The frame loop.
@@ -505,11 +558,23 @@ int kessrun_main(int argc, char **argv) {
     L.editor_enabled = sw.editor;
     L.record_video = sw.record_video;
     L.data_names = names;
-    p->erosion.level = sw.erode_amount;
-    L.terrain = &p->terrain;
-    L.erosion = &p->erosion;
-    if (!velk_window_closed(p->window))
+    L.headless = sw.headless;
+    L.quit_after = sw.quit_after;
+    attach_ride_session(&L, &session);
+    static views_state views;
+    views.track = p->track.get();
+    views.chase_center = sw.chase_center;
+    views.print_orientation = sw.print_orientation;
+    views_attach(&L, &views);
+    double loop_start = velk_seconds();
+    if (sw.headless || !velk_window_closed(p->window))
         frame_loop_run(&L);
+    double loop_wall = velk_seconds() - loop_start;
+    velk_log("Ran %.3f game seconds in %.3f wall seconds (%.2f x real time)\n", L.game_clock, loop_wall,
+             loop_wall > 0 ? L.game_clock / loop_wall : 0.0);
+    if (session.telemetry && std::fclose(session.telemetry) != 0)
+        velk_log("Can't write the telemetry file\n");
+    session.telemetry = nullptr;
 
     return shutdown(p);
 }

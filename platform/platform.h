@@ -103,6 +103,9 @@ struct velk_gl_request {
     velk_gl_kind kind;
 };
 void velk_set_gl_request(int major, int minor, velk_gl_kind kind);
+// Headless runs: before the first display-mode query, so that the video
+// system is never started (the mode list is one fixed mode).
+void velk_set_headless(bool on);
 [[nodiscard]] velk_gl_request velk_get_gl_request();
 
 struct velk_window;

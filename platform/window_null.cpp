@@ -49,6 +49,8 @@ std::span<const velk_display_mode> velk_display_modes() { return null_modes; }
 
 void velk_set_gl_request(int major, int minor, velk_gl_kind kind) { gl_request = {major, minor, kind}; }
 
+void velk_set_headless(bool) {}
+
 velk_gl_request velk_get_gl_request() { return gl_request; }
 
 velk_window *velk_window_open(const char *title, int width, int height, int colour_bits, bool fullscreen,

@@ -45,6 +45,8 @@ int64_t ticks_to_velk_us = 0;
 
 std::once_flag modes_once;
 std::vector<velk_display_mode> display_modes;
+// Headless runs touch no video system: one fixed mode, as without a window system.
+bool headless_run = false;
 
 velk_gl_request gl_request = {3, 1, velk_gl_kind::core};
 
@@ -134,6 +136,10 @@ void add_mode(const SDL_DisplayMode &m, bool desktop)
 
 void build_modes()
 {
+    if (headless_run) {
+        display_modes.push_back(velk_display_mode{640, 480, 32});
+        return;
+    }
     if (!video_init()) {
         return;
     }
@@ -503,6 +509,8 @@ std::span<const velk_display_mode> velk_display_modes()
 }
 
 void velk_set_gl_request(int major, int minor, velk_gl_kind kind) { gl_request = {major, minor, kind}; }
+
+void velk_set_headless(bool on) { headless_run = on; }
 
 velk_gl_request velk_get_gl_request() { return gl_request; }
 

@@ -6,7 +6,8 @@
 // Owns:      the `race_timing` of the loaded track (read from and written to
 //            "timing_gates"); nothing global but the services.
 // Depends:   files/ (data streams), track/ (terrain heights, the track
-//            objects that draw the starting-gate pieces), platform/ (log).
+//            objects that draw the starting-gate pieces, digging), sim/ (the
+//            race tic steps the physics world), platform/ (log).
 // Called by: the track lifecycle (read, raise the gates, back-up), the race
 //            tic (gate progress, starting gates, false start, each tic), the
 //            results and the HUD (laps, order, penalties), the editor (write).
@@ -15,14 +16,15 @@
 //            load. The race tic fills each rider's positions every tic.
 #pragma once
 
+#include "track/track.h"
+
 #include <array>
 #include <cstdint>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
 
-struct Terrain;
-struct track_objects;
 
 constexpr int MAX_CHECKPOINTS = 1024;
 constexpr int MAX_LAP_ENTRIES = 1024;     // per sequence
@@ -197,3 +199,79 @@ struct backup_pose {
 // its progress to that gate (the next to stamp) and returns where the bike
 // goes. False without timing.
 bool time_trial_backup(const race_timing &rt, race_rider *r, int32_t count, const Terrain *t, backup_pose *out);
+
+// ---------------------------------------------------------------- race tic
+//
+// One tic of the whole simulation (offline game): contacts and rider
+// collisions, the physics step, roost, digging, the rider updates, gate
+// progress, the roost particles' flight, the starting gates, the tic count.
+
+struct RiderState;
+
+constexpr int RACE_SLOTS = 160;
+constexpr int ROOST_POOL_SIZE = 2000;
+
+// Slot modes.
+constexpr int32_t SLOT_LOCAL = 0;
+constexpr int32_t SLOT_REPLAYED = 1;
+constexpr int32_t SLOT_COMPUTER = 2;
+
+// A clod of thrown dirt (simulated here, drawn by the scene effects).
+struct roost_particle {
+    std::array<float, 3> position{}, velocity{};
+    RoostType type{};  // a copy: the particle may outlive a terrain edit
+    float size = 0;
+    std::array<uint8_t, 4> colour{};
+    bool active = false;
+};
+
+struct roost_pool {
+    std::vector<roost_particle> particles;  // ROOST_POOL_SIZE once created
+    std::vector<int> free_list;              // indices of free particles
+    std::vector<int> active;                 // indices in flight, in start order
+};
+// (Re)creates the pool: every particle free.
+void roost_pool_reset(roost_pool *p);
+// Starts a particle of the type; false (nothing started) when none is free.
+bool roost_start(roost_pool *p, const RoostType &type, const std::array<float, 3> &position,
+                 const std::array<float, 3> &velocity);
+// One tic of flight for every particle; those that fall below the ground end.
+void roost_move(roost_pool *p, const Terrain *t);
+
+// Everything the race tic works on. Owned by the track lifecycle, which
+// fills it at each load; the race tic changes the clock, riders, digging,
+// roost and starting gates.
+struct race_state {
+    Terrain *terrain = nullptr;
+    terrain_erosion *erosion = nullptr;
+    race_timing *timing = nullptr;
+    track_objects *objects = nullptr;
+    race_clock clock;
+    std::array<int32_t, RACE_SLOTS> mode{};                       // SLOT_*
+    std::array<race_rider, RACE_SLOTS> riders{};
+    std::array<std::array<dig_accumulator, 2>, RACE_SLOTS> dig{};  // front, rear
+    roost_pool roost;
+    int roost_frequency = 1000;  // 0..1000
+    bool time_trial = false;
+    std::mt19937 rng{1};
+    // A rider's lap was completed (results refresh); may be null.
+    void (*lap_done)(void *ctx, int slot) = nullptr;
+    void *ctx = nullptr;
+};
+
+// The race tic. Slots with a built bike in sim's slot table take part.
+void race_tic(race_state *rs);
+
+// Whether a slot counts as present on the track (drawing, sound): a bike
+// driven here (local or computer); a replayed slot needs recent replay
+// samples, which only demos and the server give, so offline it is absent.
+[[nodiscard]] bool slot_present(const race_state &rs, int slot);
+
+// A body of a built rider: its position and linear velocity (zero for a
+// rider that is not built).
+[[nodiscard]] std::array<float, 3> body_position(const RiderState *r, int body);
+[[nodiscard]] std::array<float, 3> body_velocity(const RiderState *r, int body);
+
+// The roost a bike throws this tic (front wheel, then rear), drawn from the
+// roost frequency.
+void throw_roost(race_state *rs, int slot);

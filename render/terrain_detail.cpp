@@ -527,6 +527,15 @@ void terrain_render_sort_decals(Terrain *t) {
     terrain_rebuild_decal_map(t);
     for (const terrain_decal &d : t->decals)
         flag_levels_for(g, t, d);
+    // Still loading: the levels are complete, decals included, before the
+    // first frame.
+    if (!krgl.ready || !g->framebuffer)
+        return;
+    for (size_t k = 0; k < g->levels.size(); ++k)
+        if (g->levels[k].flags) {
+            start_composition(g, int(k), g->levels[k].x, g->levels[k].z);
+            run_composition(t, g, true);
+        }
 }
 
 namespace {

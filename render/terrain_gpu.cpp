@@ -112,14 +112,16 @@ std::vector<uint8_t> resize_rgba(const kr_image &img, int w, int h) {
         for (int x = 0; x < w; ++x) {
             float fx = (float(x) + 0.5f) * float(img.width) / float(w) - 0.5f;
             float fy = (float(y) + 0.5f) * float(img.height) / float(h) - 0.5f;
-            int x0 = std::clamp(int(std::floor(fx)), 0, img.width - 1), y0 = std::clamp(int(std::floor(fy)), 0, img.height - 1);
+            int x0 = std::clamp(int(std::floor(fx)), 0, img.width - 1);
+            int y0 = std::clamp(int(std::floor(fy)), 0, img.height - 1);
             int x1 = std::min(x0 + 1, img.width - 1), y1 = std::min(y0 + 1, img.height - 1);
             float ax = std::clamp(fx - float(x0), 0.0f, 1.0f), ay = std::clamp(fy - float(y0), 0.0f, 1.0f);
             for (int c = 0; c < 4; ++c) {
                 auto p = [&](int px, int py) {
                     return float(img.pixels[(size_t(py) * size_t(img.width) + size_t(px)) * 4 + size_t(c)]);
                 };
-                float v = (p(x0, y0) * (1 - ax) + p(x1, y0) * ax) * (1 - ay) + (p(x0, y1) * (1 - ax) + p(x1, y1) * ax) * ay;
+                float v = (p(x0, y0) * (1 - ax) + p(x1, y0) * ax) * (1 - ay) +
+                          (p(x0, y1) * (1 - ax) + p(x1, y1) * ax) * ay;
                 out[(size_t(y) * size_t(w) + size_t(x)) * 4 + size_t(c)] = uint8_t(std::clamp(v + 0.5f, 0.0f, 255.0f));
             }
         }
@@ -287,7 +289,8 @@ void terrain_render_load_treadmarks(Terrain *t) {
         for (int i = 0; i < 3; ++i) {
             c.found[size_t(i)] = image_read_rgba(files[i].c_str(), &c.img[size_t(i)]);
             if (render_verbosity() > 0)
-                velk_log("treadmark %s %s %s\n", names[k].c_str(), kinds[i], c.found[size_t(i)] ? "found" : "not found");
+                velk_log("treadmark %s %s %s\n", names[k].c_str(), kinds[i],
+                         c.found[size_t(i)] ? "found" : "not found");
             if (c.found[size_t(i)])
                 c.size = std::max({c.size, c.img[size_t(i)].width, c.img[size_t(i)].height});
         }

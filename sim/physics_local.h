@@ -160,3 +160,28 @@ void linkage_curve(const float p[7], double x, double *y, double *dy);
 // The fork's force at slider position x (<= 0) and rate v for a rider's
 // parameters (before the motor turns it into velocity and limit).
 double fork_force(const BikeModel &m, const rider_setup_params &p, double x, double v, double *damping);
+
+// (Re)attaches the rider mount between rider body and frame where the frame
+// now stands.
+void attach_mount(RiderState *r);
+// The terrain of the current physics tic (null before the first).
+const Terrain *physics_current_terrain();
+
+// ---------------------------------------------------------------- rider control internals
+
+// Engine, drivetrain and crash state back to a fresh rider's (gear first,
+// engine stopped, feet on the pegs); keeps the race's start tic and the
+// computer flag.
+void reset_ride_state(RiderState *r);
+// The fallen rider's tethers and countdown (one tic), and the feet.
+void fallen_rider_step(RiderState *r, int32_t tic);
+void foot_placement(RiderState *r);
+// The pull towards a horizontal target velocity with at most `limit` lbf.
+void pull_frame(RiderState *r, v3 target, double limit);
+// Whether a wheel touches (contact depth above 0).
+inline bool touches(const WheelContact &w)
+{
+    return w.depth > 0;
+}
+// The crash hook of rider_crash (which has counted the crash already).
+void crash_hook(RiderState *r);

@@ -121,6 +121,8 @@ dJointID make_hinge(dBodyID a, dBodyID b, v3 anchor, v3 axis)
     return j;
 }
 
+} // namespace
+
 // The rider mount's anchor and axes, in the frame's coordinates, moved into
 // the world wherever the frame now stands.
 void attach_mount(RiderState *r)
@@ -139,6 +141,8 @@ void attach_mount(RiderState *r)
     dJointSetHinge2Param(j, dParamLoStop, 0);
     dJointSetHinge2Param(j, dParamHiStop, 0);
 }
+
+namespace {
 
 void init_wheel(WheelContact *w, dBodyID body, float ring, float tube)
 {
@@ -248,7 +252,7 @@ void reset_rider(RiderState *r)
         dBodySetTorque(b, 0, 0, 0);
     }
     r->controls = rider_controls{};
-    r->gear = 1;
+    r->gear = 0;
     r->engine_speed = 0;
     r->drive_angle = 0;
     r->crash_timer = 0;
@@ -258,6 +262,7 @@ void reset_rider(RiderState *r)
     r->last_collision_tic = INT32_MIN;
     r->probe_tic = INT32_MIN;
     r->suspension = suspension_readout{};
+    reset_ride_state(r);
     for (WheelContact &w : r->wheel)
         w.depth = 0;
     attach_mount(r);

@@ -313,6 +313,29 @@ struct rider_controls {
     float steer;  // -1..1
     float lean;   // fore and aft, -1 (forward) .. 1
     float sit;    // sit/dab, 0..1
+    float back_up;        // walking the bike backwards, 0..1
+    float clutch_target;  // where the lever asks the engagement to go
+    int shift;            // gear request -1, 0, +1
+    // the input mapping's memory for a toggling sit/dab button
+    bool sit_toggled;
+    float sit_input_prev;
+};
+
+// Engine, crash and balance state of a rider beyond the bodies.
+struct rider_ride_state {
+    int last_shift = 0;
+    float engine_torque = 0;  // this tic's engine torque, lbf ft
+    float clutch_used = 0;    // engagement after the automatic clutch
+    int32_t takeoff_tic = 0, landing_tic = 0;
+    float landing_damping = 1;
+    float foot_down = 0;  // 0 feet on the pegs .. 1 a foot on the ground
+    std::array<vec3f, 2> foot{};      // left and right foot targets, world
+    std::array<vec3f, 2> foot_vel{};  // while down
+    float lock_indicator = 0;
+    std::array<vec3f, 4> rider_vel{};  // rider body velocity, slot tic & 3
+    int32_t race_start_tic = 0;
+    bool in_trouble = false;  // slow more than 2 s after the start
+    bool computer = false;    // keeps the build-time parameters
 };
 
 // The suspension values of the last tic, for the graph and the scripts.
@@ -348,8 +371,9 @@ struct RiderState {
     int32_t last_collision_tic = INT32_MIN;
     int32_t crashes = 0;        // crashes registered since the build
     int32_t probe_tic = INT32_MIN;
-    int gear = 1;
+    int gear = 0;  // 0 first .. 5 sixth
     double engine_speed = 0, drive_angle = 0;
+    rider_ride_state ride{};
 };
 
 // Start-up and shutdown of the world (and the physics library) and its
@@ -450,3 +474,83 @@ bool wheel_slip_velocity(const WheelContact &w, double out[3]);
 void rolling_resistance(const TileType &t, double speed, double *low, double *high);
 // Arcade grip: 1 - 0.375 * min(1, 4 |roll| / pi).
 [[nodiscard]] double arcade_friction_factor(double roll);
+
+// ---------------------------------------------------------------- engine, drivetrain, brakes
+
+constexpr double RPM_PER_RAD_S = 9.549296585513721;  // 60 / 2 pi
+
+// The engine's torque this tic from the model's two curves and the throttle
+// (cut by the wheelie limiter).
+[[nodiscard]] double engine_torque(RiderState *r);
+// Couples engine and rear wheel through clutch, gearbox and chain and
+// integrates the engine over one tic.
+void drivetrain_update(RiderState *r);
+// Manual gear request -1/0/+1: acts once per change of the request.
+void shift(RiderState *r, int input);
+// Automatic gear choice from the wheel speed (every 32nd tic).
+void auto_shift(RiderState *r, int32_t tic);
+// Sets the two axle motors from the brake inputs and the antilock.
+void brakes_update(RiderState *r);
+[[nodiscard]] double engine_rpm(const RiderState *r);
+// Engine turns per rear-wheel turn in the current gear; 0 for a gear the
+// model lacks.
+[[nodiscard]] double total_ratio(const RiderState *r);
+
+// ---------------------------------------------------------------- rider control
+
+// Control setters; each clamps (non-finite values count as 0). While the
+// rider is down throttle, sit/dab, back up and lean store 0.
+void set_throttle(RiderState *r, float v);
+void set_clutch(RiderState *r, float v);
+void set_front_brake(RiderState *r, float v);
+void set_rear_brake(RiderState *r, float v);
+void set_steer(RiderState *r, float v);
+void set_sit(RiderState *r, float v);
+void set_back_up(RiderState *r, float v);
+void set_lean(RiderState *r, float v);
+
+// How the player's setup reads the raw inputs.
+struct rider_input_options {
+    bool reverse_steering = false;
+    bool sticky_dab = false;
+};
+// The setup's "Reversed Steering" and "Sticky Sit/Dab" choices.
+[[nodiscard]] rider_input_options setup_input_options();
+// One tic of the local player's nine inputs (steer, throttle, front brake,
+// rear brake, shift, clutch lever, sit/dab, back up, lean) onto a rider's
+// controls: steering reversed by option, a toggling sit/dab, the clutch
+// lever's target reached at once when lower and at 4/s when higher, and
+// the gear request handed to shift().
+void map_rider_inputs(RiderState *r, const float inputs[9], const rider_input_options &opt);
+
+// The roll angle of a body: 0 upright, positive leaning to its left; 0 when
+// its forward axis points straight up or down.
+[[nodiscard]] double lean_angle(dxBody *b);
+// The steering angle at which the front wheel would roll along its own
+// velocity.
+[[nodiscard]] double neutral_steer_angle(RiderState *r);
+// Torque about the steering head: tau on the front wheel, -tau on the frame.
+void apply_steer_torque(RiderState *r, double tau);
+
+// Takes the rider off the bike (through rider_crash's count) and back on.
+void crash(RiderState *r);
+void reseat(RiderState *r);
+// Extra tics down per crash count (the server may send them); 0 by default.
+void set_crash_penalties(const std::array<int32_t, 16> &tics);
+
+// Where the realigning rider turns to: false when it should not realign
+// (no gates, none passed yet, finished). The race fills it in.
+using realign_target_fn = bool (*)(RiderState *r, double target[3]);
+void set_realign_target(realign_target_fn fn);
+
+// The per-tic rider update in two hooks: `drive` (air time, crashes, the
+// fallen rider, feet and backing up, engine and brakes) and `control`
+// (steering, steering damping, sit/dab balance, controls written back).
+void rider_drive_step(RiderState *r, int32_t tic);
+void rider_control_step(RiderState *r, int32_t tic);
+// The hooks with crash, drive and control filled in (others null).
+[[nodiscard]] physics_hooks standard_rider_hooks();
+
+// Copies the current setup into a player's rider (a computer rider keeps
+// its build-time values). `allow_arcade` false when the server forbids it.
+void apply_setup(RiderState *r, bool allow_arcade);

@@ -33,6 +33,7 @@ std::unique_ptr<dxJointGroup, group_deleter> g_group;
 std::array<RiderState, MAX_RIDERS> g_riders;
 physics_hooks g_hooks;
 int32_t g_tic = 0;
+const Terrain *g_terrain = nullptr;
 
 void update_rider(RiderState *r, int32_t tic)
 {
@@ -118,6 +119,11 @@ int32_t physics_current_tic()
     return g_tic;
 }
 
+const Terrain *physics_current_terrain()
+{
+    return g_terrain;
+}
+
 void rider_crash(RiderState *r)
 {
     r->crashes++;
@@ -150,6 +156,7 @@ void physics_tic(const physics_tic_params &p)
     if (!g_world)
         return;
     g_tic = p.tic;
+    g_terrain = p.terrain;
     auto active = [](const RiderState &r) { return r.built && r.presence > 0.25f; };
 
     // 1. contacts of the riders simulated here

@@ -53,10 +53,49 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{{"--glversion=3.3gles"},
                    "unknown OpenGL dialect for --glversion (must be 'compatibility', 'core' or 'es')\n"},
         error_case{{"--track"}, "Bad arg for --track\n"},
+        error_case{{"--quit-after"}, "Bad arg for --quit-after\n"},
+        error_case{{"--quit-after", "0"}, "Bad arg for --quit-after\n"},
+        error_case{{"--quit-after=-1"}, "Bad arg for --quit-after\n"},
+        error_case{{"--quit-after", "30s"}, "Bad arg for --quit-after\n"},
+        error_case{{"--quit-after", "inf"}, "Bad arg for --quit-after\n"},
+        error_case{{"--lineup"}, "Bad arg for --lineup\n"},
+        error_case{{"--lineup", "1,,2"}, "Bad arg for --lineup\n"},
+        error_case{{"--lineup", "1,2,"}, "Bad arg for --lineup\n"},
+        error_case{{"--lineup", "1,x"}, "Bad arg for --lineup\n"},
+        error_case{{"--lineup", "99999999999"}, "Bad arg for --lineup\n"},
+        error_case{{"--controls"}, "Bad arg for --controls\n"},
+        error_case{{"--controls="}, "Bad arg for --controls\n"},
+        error_case{{"--telemetry"}, "Bad arg for --telemetry\n"},
         error_case{{"-x"}, "bad option '-x'\n"},
         error_case{{"--fugly=1"}, "bad option '--fugly=1'\n"},
         error_case{{"a.krdemo", "b.krdemo"}, "Too many files!\n"},
         error_case{{"--", "-a", "-b"}, "Too many files!\n"}));
+
+TEST(CommandLine, HeadlessOptions) {
+    startup_switches sw;
+    const char *argv[] = {"kessrun", "--headless", "--quit-after", "30", "--lineup=1,2,2,1042,3",
+                          "--controls", "c.txt", "--telemetry", "t.csv"};
+    cmdline_result r = parse_command_line(int(std::size(argv)), argv, &sw);
+    ASSERT_EQ(r.status, cmdline_status::ok) << r.message;
+    EXPECT_TRUE(sw.headless);
+    EXPECT_DOUBLE_EQ(sw.quit_after, 30.0);
+    EXPECT_EQ(sw.lineup, (std::vector<int32_t>{1, 2, 2, 1042, 3}));
+    EXPECT_EQ(sw.controls_file, "c.txt");
+    EXPECT_EQ(sw.telemetry_file, "t.csv");
+}
+
+TEST(CommandLine, LineupHoldsAtMostEverySlot) {
+    std::string codes = "1";
+    for (int i = 1; i < 160; ++i)
+        codes += ",2";
+    startup_switches sw;
+    const char *ok[] = {"kessrun", "--lineup", codes.c_str()};
+    EXPECT_EQ(parse_command_line(3, ok, &sw).status, cmdline_status::ok);
+    EXPECT_EQ(sw.lineup.size(), 160u);
+    codes += ",2";
+    const char *too_many[] = {"kessrun", "--lineup", codes.c_str()};
+    EXPECT_EQ(parse_command_line(3, too_many, &sw).message, "Bad arg for --lineup\n");
+}
 
 TEST(CommandLine, FakeLossReadsLeadingInteger) {
     startup_switches sw;

@@ -20,7 +20,8 @@ inline void make_test_terrain(Terrain *t, int n, float spacing, float amplitude 
     for (int j = 0; j < t->dim; ++j)
         for (int i = 0; i < t->dim; ++i)
             t->heights[size_t(j) * size_t(t->dim) + size_t(i)] =
-                amplitude * (std::sin(float(i) * 0.31f) * std::cos(float(j) * 0.17f) + 0.3f * std::sin(float(i + 2 * j) * 0.9f));
+                amplitude * (std::sin(float(i) * 0.31f) * std::cos(float(j) * 0.17f) +
+                             0.3f * std::sin(float(i + 2 * j) * 0.9f));
     auto [lo, hi] = std::minmax_element(t->heights.begin(), t->heights.end());
     t->min_height = *lo;
     t->max_height = *hi;

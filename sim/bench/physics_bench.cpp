@@ -75,4 +75,29 @@ void BM_StandingRiders(benchmark::State &state)
 }
 BENCHMARK(BM_StandingRiders)->Arg(1)->Arg(10)->Arg(40)->Unit(benchmark::kMicrosecond);
 
+// Riders with the engine, steering and crash updates, at full throttle from
+// the standing start (ten seconds of riding: the grid spreads out, some
+// riders jump and fall).
+void BM_FullThrottleRiders(benchmark::State &state)
+{
+    Terrain &t = motocross();
+    int n = int(state.range(0));
+    physics_set_hooks(standard_rider_hooks());
+    stand(t, n);
+    for (int k = 0; k < n; ++k) {
+        RiderState *r = rider_slot(k);
+        r->params.auto_shift = true;
+        set_throttle(r, 1);
+        set_clutch(r, 1);
+    }
+    for (auto _ : state)
+        tic(t);
+    state.counters["per_rider_tic"] =
+        benchmark::Counter(double(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    for (int k = 0; k < n; ++k)
+        destroy_rider(rider_slot(k));
+    physics_set_hooks({});
+}
+BENCHMARK(BM_FullThrottleRiders)->Arg(1)->Arg(10)->Arg(40)->Iterations(1280)->Unit(benchmark::kMicrosecond);
+
 } // namespace

@@ -1,0 +1,148 @@
+// Controls files, and headless runs of the built program on the generated
+// game data (the build directory).
+
+#include "core/core_local.h"
+#include "core/lifecycle_local.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ScratchDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("kessrun_ride_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        fs::create_directories(dir / "xdg");
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    fs::path write(const char *name, const std::string &text) {
+        fs::path p = dir / name;
+        std::ofstream(p) << text;
+        return p;
+    }
+    fs::path dir;
+};
+
+using ControlsFile = ScratchDir;
+
+TEST_F(ControlsFile, LinesApplyFromTheirTimeUntilTheNext) {
+    fs::path p = write("c.txt", "# warm up\n"
+                                "0 0 0 0 0 0 1 0 0 0\n"
+                                "\n"
+                                "2.5 0.1 1 0 0 0 0 0 0 -1\r\n"
+                                "4 0 0 1 1 0 0 0 0 0\n");
+    std::vector<controls_line> lines;
+    ASSERT_TRUE(read_controls_file(p.c_str(), &lines));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(controls_at(lines, 0.0)[5], 1.0f);
+    EXPECT_EQ(controls_at(lines, 2.49)[1], 0.0f);
+    std::array<float, 9> at3 = controls_at(lines, 3.0);
+    EXPECT_FLOAT_EQ(at3[0], 0.1f);
+    EXPECT_EQ(at3[1], 1.0f);
+    EXPECT_EQ(at3[8], -1.0f);
+    EXPECT_EQ(controls_at(lines, 100.0)[2], 1.0f);
+    // Before the first line every input is released.
+    std::vector<controls_line> late = {{1.0, {1, 1, 1, 1, 1, 1, 1, 1, 1}}};
+    EXPECT_EQ(controls_at(late, 0.5), (std::array<float, 9>{}));
+}
+
+TEST_F(ControlsFile, BadFilesAreRefused) {
+    const char *bad[] = {
+        "0 1 2 3\n",                      // too few values
+        "0 0 0 0 0 0 0 0 0 0 0\n",        // too many
+        "1 0 0 0 0 0 0 0 0 0\n0.5 0 0 0 0 0 0 0 0 0\n",  // time going back
+        "-1 0 0 0 0 0 0 0 0 0\n",         // before the load
+        "0 nan 0 0 0 0 0 0 0 0\n",
+        "x 0 0 0 0 0 0 0 0 0\n",
+    };
+    for (const char *text : bad) {
+        std::vector<controls_line> lines;
+        EXPECT_FALSE(read_controls_file(write("bad.txt", text).c_str(), &lines)) << text;
+    }
+    std::vector<controls_line> lines;
+    EXPECT_FALSE(read_controls_file((dir / "missing.txt").c_str(), &lines));
+}
+
+// ---------------------------------------------------------------- the built program
+
+class Headless : public ScratchDir {
+protected:
+    void SetUp() override {
+        ScratchDir::SetUp();
+        if (!fs::exists(fs::path(KR_DATA_DIR) / "tracks" / "motocross" / "terrain.hf"))
+            GTEST_SKIP() << "no generated data in " << KR_DATA_DIR;
+    }
+    int run(const std::string &args) {
+        std::string cmd = "cd '" + dir.string() + "' && env -u VELK_LOGFILE -u VELK_LOGFILE_FLAGS -u DISPLAY" +
+                          " -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy KR_HOME='" KR_DATA_DIR "' XDG_DATA_HOME='" +
+                          (dir / "xdg").string() + "' '" KESSRUN_EXE "' " + args + " >/dev/null 2>stderr.txt";
+        int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string read(const fs::path &p) {
+        std::ifstream in(p);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+};
+
+TEST_F(Headless, ThirtySecondsGiveOneTelemetryLinePerTic) {
+    ASSERT_EQ(run("--headless --track motocross --quit-after 30 --telemetry t.csv"), 0) << read(dir / "stderr.txt");
+    std::istringstream csv(read(dir / "t.csv"));
+    std::string header, line, last;
+    std::getline(csv, header);
+    EXPECT_EQ(header.rfind("tic,time,x,y,z,vx,vy,vz,speed_mph,rpm,gear,clutch,throttle,steer,", 0), 0u);
+    int lines = 0;
+    while (std::getline(csv, line)) {
+        ++lines;
+        last = line;
+    }
+    EXPECT_EQ(lines, 3840);
+    EXPECT_EQ(last.rfind("3840,30.000000,", 0), 0u) << last;
+    // Shut down normally: the configuration written, the log closed.
+    std::string log = read(dir / "xdg" / "Kessrun" / "lastlog.txt");
+    EXPECT_NE(log.find("Writing config files"), std::string::npos);
+    EXPECT_NE(log.find("Finished deallocating track"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "xdg" / "Kessrun" / "config"));
+}
+
+TEST_F(Headless, LineupAndControlsFile) {
+    write("c.txt", "0 0 0 0 0 0 0 0 0 0\n14 0 1 0 0 0 0 0 0 0\n");
+    ASSERT_EQ(run("--headless --track motocross --lineup 1,2,2 --controls c.txt --quit-after 1 --telemetry t.csv"),
+              0)
+        << read(dir / "stderr.txt");
+    std::string log = read(dir / "xdg" / "Kessrun" / "lastlog.txt");
+    EXPECT_NE(log.find("Loading bikes...done"), std::string::npos);
+    std::istringstream csv(read(dir / "t.csv"));
+    std::string line;
+    int lines = -1;
+    while (std::getline(csv, line))
+        ++lines;
+    EXPECT_EQ(lines, 128);
+}
+
+TEST_F(Headless, UnusableFilesGiveBadArg) {
+    EXPECT_EQ(run("--headless --track motocross --controls missing.txt --quit-after 1"), 1);
+    EXPECT_EQ(read(dir / "stderr.txt"), "Bad arg for --controls\n");
+    write("c.txt", "0 1 2\n");
+    EXPECT_EQ(run("--headless --track motocross --controls c.txt --quit-after 1"), 1);
+    EXPECT_EQ(read(dir / "stderr.txt"), "Bad arg for --controls\n");
+    EXPECT_EQ(run("--headless --track motocross --telemetry no/such/dir/t.csv --quit-after 1"), 1);
+    EXPECT_EQ(read(dir / "stderr.txt"), "Bad arg for --telemetry\n");
+}
+
+}  // namespace

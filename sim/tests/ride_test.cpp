@@ -1,0 +1,576 @@
+// A bike that can be ridden: engine and drivetrain, brakes, steering and
+// balance, crashing and getting back on, and the player's input mapping.
+#include "sim/physics_local.h"
+#include "sim/tests/physics_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <numbers>
+
+namespace {
+
+constexpr double PI = std::numbers::pi;
+
+class ride : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(physics_init());
+        install_starter_shapes();
+        physics_set_hooks(standard_rider_hooks());
+    }
+    void TearDown() override
+    {
+        for (int s = 0; s < MAX_RIDERS; ++s)
+            destroy_rider(rider_slot(s));
+        physics_set_hooks({});
+        setup_set_defaults();
+    }
+    void step(const Terrain &t, int n = 1) { run_tics(&t, n, &tic); }
+    int32_t tic = 0;
+};
+
+// 2048 ft square, flat at y = 2.
+const Terrain &big_flat()
+{
+    static Terrain t = make_terrain(8, 4.0f, [](double, double) { return 2.0; });
+    return t;
+}
+
+double speed(const RiderState *r)
+{
+    return length(body_vel(r->body[BODY_FRAME].get()));
+}
+v3 pos(const RiderState *r, int body = BODY_FRAME)
+{
+    return body_pos(r->body[size_t(body)].get());
+}
+
+// Every body moving at v with the wheels rolling.
+void set_velocity(RiderState *r, v3 v)
+{
+    for (ode_body &b : r->body)
+        dBodySetLinearVel(b.get(), v.x, v.y, v.z);
+    for (int w = 0; w < 2; ++w) {
+        double rho = r->wheel[size_t(w)].ring_radius + r->wheel[size_t(w)].tube_radius;
+        v3 om = cross(v3{0, 1, 0}, v) * (1.0 / rho);
+        dBodySetAngularVel(r->wheel[size_t(w)].body, om.x, om.y, om.z);
+    }
+}
+
+// The controls a player holds for a whole test.
+void hold(RiderState *r, float throttle, float clutch, float brake, float steer = 0)
+{
+    set_throttle(r, throttle);
+    set_clutch(r, clutch);
+    set_front_brake(r, brake);
+    set_rear_brake(r, brake);
+    set_steer(r, steer);
+    set_sit(r, 0);
+}
+
+RiderState *cr125(const Terrain &t, double z = 1900)
+{
+    RiderState *r = standing_rider(0, "cr125", t, 1024, z);
+    if (r) {
+        // the Yes/No choices of the default setup besides automatic shifting
+        r->params.auto_shift = false;
+        r->params.auto_dab = false;
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------- engine
+
+TEST_F(ride, idle_settles_where_the_closed_curve_crosses_zero)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    double peak = 0;
+    for (int k = 0; k < 128 * 6; ++k) {
+        hold(r, 0, 1, 1);
+        step(t);
+        peak = std::max(peak, engine_rpm(r));
+    }
+    std::printf("idle: %.1f rpm, peak %.1f\n", engine_rpm(r), peak);
+    EXPECT_NEAR(engine_rpm(r), 1500, 15);
+    EXPECT_LE(peak, 1500.5);  // approached from below, never past
+}
+
+TEST_F(ride, clutch_pulled_full_throttle_revs_to_the_open_curve_zero)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    double peak = 0;
+    for (int k = 0; k < 128 * 4; ++k) {
+        hold(r, 1, 0, 1);
+        step(t);
+        peak = std::max(peak, engine_rpm(r));
+    }
+    std::printf("open: %.1f rpm, peak %.1f\n", engine_rpm(r), peak);
+    EXPECT_NEAR(engine_rpm(r), 13000, 50);
+    EXPECT_LE(peak, 13100);
+    // the wheel stays still: nothing reaches it
+    EXPECT_LT(speed(r), 0.5);
+}
+
+TEST_F(ride, full_throttle_accelerates_and_shifts_up_with_matching_speeds)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    r->params.auto_shift = true;
+    double z0 = pos(r).z;
+    int top = 0, checked = 0;
+    double worst = 0;
+    for (int k = 0; k < 128 * 10; ++k) {
+        hold(r, 1, 1, 0);
+        int before = r->gear;
+        step(t);
+        top = std::max(top, r->gear);
+        // coupled and settled: engine speed = wheel speed x overall ratio
+        if (k > 256 && r->gear == before && r->ride.clutch_used == 1 && (tic % 32) > 16) {
+            double wheel = dJointGetHingeAngleRate(r->joint[JOINT_REAR_AXLE].get());
+            double err = std::fabs(r->engine_speed - wheel * total_ratio(r)) / r->engine_speed;
+            worst = std::max(worst, err);
+            ++checked;
+        }
+    }
+    std::printf("after 10 s: %.1f ft/s, gear %d (top %d), %.0f ft, rpm %.0f, worst ratio error %.4f over %d tics\n",
+                speed(r), r->gear + 1, top + 1, z0 - pos(r).z, engine_rpm(r), worst, checked);
+    EXPECT_GT(speed(r), 60);
+    EXPECT_GT(z0 - pos(r).z, 300);  // forward is -z
+    EXPECT_GE(top, 3);
+    EXPECT_GT(checked, 100);
+    EXPECT_LT(worst, 0.02);
+    EXPECT_GT(body_axis(r->body[BODY_FRAME].get(), 1).y, 0.9);  // still upright
+    EXPECT_FALSE(r->down);
+}
+
+TEST_F(ride, coasting_with_the_clutch_pulled_loses_speed_to_rolling_resistance_only)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    step(t, 64);
+    set_velocity(r, {0, 0, -40});
+    step(t, 32);
+    double v0 = speed(r);
+    for (int k = 0; k < 128 * 3; ++k) {
+        hold(r, 0, 0, 0);
+        step(t);
+    }
+    double v1 = speed(r);
+    // default surface: at most 15 lbf per wheel
+    double bound = 2 * 15 / r->total_mass * 3;
+    std::printf("coast: %.2f -> %.2f ft/s in 3 s (rolling bound %.2f)\n", v0, v1, bound);
+    EXPECT_LT(v1, v0);
+    EXPECT_LE(v0 - v1, bound * 1.1);
+}
+
+TEST_F(ride, full_brakes_from_30_mph_stop_within_the_friction_distance_and_never_shorter)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    step(t, 64);
+    const double v0 = 44;  // 30 mph
+    set_velocity(r, {0, 0, -v0});
+    double z0 = pos(r).z;
+    // down to walking pace (a bike without a foot down topples once stopped)
+    int k = 0;
+    for (; k < 128 * 6 && (k < 8 || speed(r) > 1.5); ++k) {
+        hold(r, 0, 0, 1);
+        step(t);
+    }
+    double dist = z0 - pos(r).z;
+    double ideal = v0 * v0 / (2 * 32.0);  // friction coefficient 1
+    std::printf("braking: stopped in %.2f ft, %.2f s (friction limit %.2f ft)\n", dist, k / 128.0, ideal);
+    EXPECT_LT(speed(r), 1.5);
+    EXPECT_GE(dist, ideal * 0.97);
+    EXPECT_LE(dist, ideal * 2);
+    EXPECT_FALSE(r->down);
+}
+
+// ---------------------------------------------------------------- steering
+
+TEST_F(ride, held_steer_leans_and_turns_in_agreement_with_speed)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t, 1024);
+    ASSERT_NE(r, nullptr);
+    step(t, 64);
+    // about 28 ft/s held by a part throttle in first gear
+    set_velocity(r, {0, 0, -35});
+    double sum_lean = 0, sum_rhs = 0;
+    int n = 0;
+    for (int k = 0; k < 128 * 5; ++k) {
+        hold(r, 0.4f, 1, 0, 0.3f);
+        step(t);
+        if (k >= 128 * 3) {
+            dBodyID f = r->body[BODY_FRAME].get();
+            double yaw = dBodyGetAngularVel(f)[1];
+            sum_lean += std::tan(lean_angle(f));
+            sum_rhs += speed(r) * yaw / 32;
+            ++n;
+        }
+    }
+    double lean = sum_lean / n, rhs = sum_rhs / n;
+    std::printf("turn: tan lean %.4f, v yaw / 32 %.4f, speed %.1f\n", lean, rhs, speed(r));
+    EXPECT_LT(lean, -0.1);  // steer right: leans right ...
+    EXPECT_LT(rhs, 0);      // ... and turns right
+    EXPECT_NEAR(lean, rhs, 0.15 * std::fabs(rhs));
+    EXPECT_FALSE(r->down);
+}
+
+// ---------------------------------------------------------------- crashes
+
+TEST_F(ride, landing_upside_down_crashes_and_the_rider_is_put_back_after_the_delay)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t, 1024);
+    ASSERT_NE(r, nullptr);
+    // turned over about the frame's long axis, 3 ft up, falling
+    v3 c = pos(r) + v3{0, 3, 0};
+    dMatrix3 R;
+    dRFromAxisAndAngle(R, 0, 0, 1, PI);
+    for (ode_body &b : r->body) {
+        v3 p = body_pos(b.get()) - pos(r);
+        dBodySetPosition(b.get(), c.x - p.x, c.y - p.y, c.z + p.z);
+        dBodySetRotation(b.get(), R);
+        dBodySetLinearVel(b.get(), 0, -10, 0);
+    }
+    int k = 0;
+    for (; k < 256 && !r->down; ++k)
+        step(t);
+    ASSERT_TRUE(r->down);
+    EXPECT_EQ(r->crashes, 1);
+    EXPECT_GE(r->crash_timer, 500);
+    int down_at = k, max_timer = r->crash_timer;
+    for (; k < 128 * 40 && r->down; ++k) {
+        hold(r, 1, 1, 0);
+        EXPECT_EQ(r->controls.throttle, 0);
+        step(t);
+        max_timer = std::max(max_timer, r->crash_timer);
+    }
+    std::printf("crash: down at tic %d, back on after %d tics\n", down_at, k - down_at);
+    EXPECT_FALSE(r->down);
+    EXPECT_GE(k - down_at, 512);
+    EXPECT_LE(max_timer, 512);
+    EXPECT_EQ(dJointGetBody(r->joint[JOINT_RIDER_MOUNT].get(), 0), r->body[BODY_RIDER].get());
+    v3 seat = pos(r, BODY_RIDER) - pos(r);
+    EXPECT_LT(length(seat), 3.0);
+}
+
+TEST_F(ride, crash_penalty_adds_tics_by_crash_count)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t, 1024);
+    ASSERT_NE(r, nullptr);
+    std::array<int32_t, 16> pen{};
+    pen[0] = 100, pen[1] = 7, pen[15] = 3;
+    set_crash_penalties(pen);
+    crash(r);
+    EXPECT_EQ(r->crash_timer, 612);
+    reseat(r);
+    crash(r);
+    EXPECT_EQ(r->crash_timer, 519);
+    r->crashes = 40;
+    reseat(r);
+    crash(r);
+    EXPECT_EQ(r->crash_timer, 515);  // count held at 15
+    set_crash_penalties({});
+    reset_rider(r);
+    EXPECT_FALSE(r->down);
+    EXPECT_EQ(r->crash_timer, 0);
+}
+
+// ---------------------------------------------------------------- engine parts
+
+TEST_F(ride, engine_torque_follows_the_curves_and_clamps_past_the_table)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    const BikeModel &m = bike_models()[size_t(r->model)];
+    struct row {
+        double rpm, throttle, expect;
+    } rows[] = {
+        {0, 0, 2},           {1500, 0, 0},          {1250, 0, 0.5},         {2000, 1, 5},
+        {10000, 1, 15.97},   {13000, 1, 0},         {30000, 0, m.closed_torque[49]},
+        {24500, 1, m.open_torque[49]}, {99999, 0.5, 0.5 * (m.closed_torque[49] + m.open_torque[49])},
+    };
+    for (const row &c : rows) {
+        r->engine_speed = c.rpm / RPM_PER_RAD_S;
+        r->controls.throttle = float(c.throttle);
+        EXPECT_NEAR(engine_torque(r), c.expect, 1e-3) << c.rpm << " rpm, throttle " << c.throttle;
+    }
+}
+
+TEST_F(ride, shifting_by_hand_acts_once_per_press_and_skips_missing_gears)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = standing_rider(0, "crf250(2008)", t, 1024, 1024);  // five speeds
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->gear, 0);
+    for (int k = 0; k < 10; ++k)
+        shift(r, 1);
+    EXPECT_EQ(r->gear, 1);  // held: once
+    for (int k = 0; k < 8; ++k) {
+        shift(r, 0);
+        shift(r, 1);
+    }
+    EXPECT_EQ(r->gear, 4);  // fifth and no further
+    shift(r, 0);
+    shift(r, -1);
+    EXPECT_EQ(r->gear, 3);
+    shift(r, 5);  // out of range: ignored
+    EXPECT_EQ(r->gear, 3);
+    shift(r, 0);
+    r->crash_timer = 10;
+    shift(r, -1);
+    EXPECT_EQ(r->gear, 3);  // not while down
+    r->crash_timer = 0;
+    for (int k = 0; k < 8; ++k) {
+        shift(r, 0);
+        shift(r, -1);
+    }
+    EXPECT_EQ(r->gear, 0);
+}
+
+TEST_F(ride, automatic_clutch_engages_with_rpm_but_not_against_engine_braking)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    step(t, 128);
+    r->params.auto_clutch_rpm = 5000;
+    struct row {
+        double rpm, throttle, expect;
+    } rows[] = {{5500, 1, 0.25}, {6000, 1, 0.5}, {7100, 1, 1}, {4000, 1, 0}, {12000, 0, 1}};
+    for (const row &c : rows) {
+        r->engine_speed = c.rpm / RPM_PER_RAD_S;
+        r->controls.throttle = float(c.throttle);
+        r->controls.clutch = 1;
+        r->drive_angle = dJointGetHingeAngle(r->joint[JOINT_REAR_AXLE].get());
+        drivetrain_update(r);
+        EXPECT_NEAR(r->ride.clutch_used, c.expect, 1e-3) << c.rpm;
+    }
+    // lever pulled: the drive follows the wheel, no wind-up
+    r->controls.clutch = 0;
+    r->controls.throttle = 1;
+    r->drive_angle = dJointGetHingeAngle(r->joint[JOINT_REAR_AXLE].get()) + 0.5;
+    r->engine_speed = 8000 / RPM_PER_RAD_S;
+    double before = r->engine_speed;
+    drivetrain_update(r);
+    EXPECT_EQ(r->ride.clutch_used, 0);
+    EXPECT_GT(r->engine_speed, before);  // free revving: no load
+}
+
+TEST_F(ride, missing_gear_ratio_leaves_the_engine_uncoupled)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = standing_rider(0, "crf250(2008)", t, 1024, 1024);
+    ASSERT_NE(r, nullptr);
+    r->gear = 5;  // the model has no sixth
+    EXPECT_EQ(total_ratio(r), 0);
+    r->controls.throttle = 1;
+    r->controls.clutch = 1;
+    r->engine_speed = 500;
+    drivetrain_update(r);
+    EXPECT_TRUE(std::isfinite(r->engine_speed));
+    EXPECT_TRUE(std::isfinite(r->drive_angle));
+}
+
+TEST_F(ride, lean_angle_is_signed_and_defined_pointing_straight_up)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    dBodyID f = r->body[BODY_FRAME].get();
+    dMatrix3 R;
+    dRFromAxisAndAngle(R, 0, 0, 1, 0.3);  // right side up: leaning left
+    dBodySetRotation(f, R);
+    EXPECT_NEAR(lean_angle(f), 0.3, 1e-9);
+    dRFromAxisAndAngle(R, 0, 0, 1, -0.3);
+    dBodySetRotation(f, R);
+    EXPECT_NEAR(lean_angle(f), -0.3, 1e-9);
+    dRFromAxisAndAngle(R, 1, 0, 0, PI / 2);  // nose straight up
+    dBodySetRotation(f, R);
+    EXPECT_EQ(lean_angle(f), 0);
+}
+
+// ---------------------------------------------------------------- brakes
+
+TEST_F(ride, antilock_and_stoppie_limiter_release_the_brakes)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    auto fmax = [r](int j) { return dJointGetHingeParam(r->joint[size_t(j)].get(), dParamFMax); };
+    r->params.front_brake_torque = 500;
+    r->params.rear_brake_torque = 250;
+    r->controls.front_brake = r->controls.rear_brake = 1;
+    struct row {
+        bool front_abs, rear_abs, wheelie, stoppie;
+        double front_depth, rear_depth, front_slide, rear_slide;
+        double expect_front, expect_rear;
+    } rows[] = {
+        {true, false, false, true, 0.1, 0.1, 0, 0, 500, 250},
+        {true, false, false, true, 0.1, 0.1, 3, 3, 0, 250},    // front slides: released
+        {true, true, false, true, 0.1, 0.1, 1, 3, 500, 0},     // rear antilock
+        {true, false, false, true, 0.1, 0, 0, 0, 0, 250},      // rear in the air: stoppie limiter
+        {true, false, false, true, 0, 0.1, 3, 0, 500, 250},    // front in the air: antilock off duty
+        {false, false, false, true, 0.1, 0, 3, 0, 0, 250},
+        {false, false, false, false, 0.1, 0, 3, 3, 500, 250},
+    };
+    for (const row &c : rows) {
+        r->params.front_antilock = c.front_abs;
+        r->params.rear_antilock = c.rear_abs;
+        r->params.wheelie_limiter = c.wheelie;
+        r->params.stoppie_limiter = c.stoppie;
+        r->wheel[0].depth = c.front_depth;
+        r->wheel[1].depth = c.rear_depth;
+        r->wheel[0].velocity[0] = c.front_slide;
+        r->wheel[1].velocity[0] = c.rear_slide;
+        brakes_update(r);
+        EXPECT_EQ(fmax(JOINT_FRONT_AXLE), c.expect_front);
+        EXPECT_EQ(fmax(JOINT_REAR_AXLE), c.expect_rear);
+    }
+}
+
+// ---------------------------------------------------------------- input mapping
+
+TEST_F(ride, player_inputs_map_onto_the_controls)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    float in[9] = {0.5f, 0.7f, 0.2f, 0.3f, 0, 0, 0.4f, 0.1f, -0.6f};
+    map_rider_inputs(r, in, {true, false});
+    EXPECT_FLOAT_EQ(r->controls.steer, -0.5f);
+    EXPECT_FLOAT_EQ(r->controls.throttle, 0.7f);
+    EXPECT_FLOAT_EQ(r->controls.front_brake, 0.2f);
+    EXPECT_FLOAT_EQ(r->controls.rear_brake, 0.3f);
+    EXPECT_FLOAT_EQ(r->controls.sit, 0.4f);
+    EXPECT_FLOAT_EQ(r->controls.back_up, 0.1f);
+    EXPECT_FLOAT_EQ(r->controls.lean, -0.6f);
+    map_rider_inputs(r, in, {false, false});
+    EXPECT_FLOAT_EQ(r->controls.steer, 0.5f);
+    in[0] = 3;  // clamped
+    map_rider_inputs(r, in, {});
+    EXPECT_FLOAT_EQ(r->controls.steer, 1);
+}
+
+TEST_F(ride, sticky_dab_flips_once_per_rise_through_half)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    float in[9] = {};
+    struct row {
+        float button, expect;
+    } rows[] = {{0, 0}, {0.6f, 1}, {1, 1}, {0.7f, 1}, {0.2f, 1}, {0.9f, 0}, {0.9f, 0}, {0, 0}, {0.51f, 1}};
+    for (const row &c : rows) {
+        in[6] = c.button;
+        map_rider_inputs(r, in, {false, true});
+        EXPECT_EQ(r->controls.sit, c.expect) << c.button;
+    }
+}
+
+TEST_F(ride, clutch_lever_drops_at_once_and_engages_at_four_per_second)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    float in[9] = {};
+    in[5] = 1;  // pulled
+    map_rider_inputs(r, in, {});
+    EXPECT_EQ(r->controls.clutch, 0);
+    in[5] = 0.875f;  // the last eighth does nothing
+    map_rider_inputs(r, in, {});
+    EXPECT_EQ(r->controls.clutch, 0);
+    in[5] = 0;
+    for (int k = 1; k <= 40; ++k) {
+        map_rider_inputs(r, in, {});
+        EXPECT_NEAR(r->controls.clutch, std::min(1.0, k * 4.0 / 128), 1e-6) << k;
+    }
+    in[5] = 0.4375f;  // target 0.5, lower: at once
+    map_rider_inputs(r, in, {});
+    EXPECT_NEAR(r->controls.clutch, 0.5, 1e-6);
+}
+
+TEST_F(ride, gear_requests_shift_once_per_press)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    float in[9] = {};
+    auto feed = [&](float v, int n) {
+        in[4] = v;
+        for (int k = 0; k < n; ++k)
+            map_rider_inputs(r, in, {});
+    };
+    feed(0.8f, 20);
+    EXPECT_EQ(r->gear, 1);
+    feed(0.4f, 1);  // inside the dead band: released
+    feed(0.6f, 3);
+    EXPECT_EQ(r->gear, 2);
+    feed(0, 1);
+    feed(-0.9f, 5);
+    EXPECT_EQ(r->gear, 1);
+    EXPECT_EQ(r->controls.shift, -1);
+}
+
+TEST_F(ride, controls_store_zero_while_down)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    crash(r);
+    float in[9] = {0.5f, 1, 1, 1, 0, 0, 1, 1, 1};
+    map_rider_inputs(r, in, {});
+    EXPECT_EQ(r->controls.throttle, 0);
+    EXPECT_EQ(r->controls.sit, 0);
+    EXPECT_EQ(r->controls.back_up, 0);
+    EXPECT_EQ(r->controls.lean, 0);
+    EXPECT_EQ(r->controls.front_brake, 1);
+    EXPECT_FLOAT_EQ(r->controls.steer, 0.5f);
+}
+
+// ---------------------------------------------------------------- setup
+
+TEST_F(ride, apply_setup_fills_a_player_and_leaves_a_computer_rider_alone)
+{
+    const Terrain &t = big_flat();
+    int idx = bike_model_index("cr125");
+    ASSERT_TRUE(build_rider(0, idx));
+    ASSERT_TRUE(build_rider(1, idx));
+    RiderState *player = rider_slot(0), *cpu = rider_slot(1);
+    cpu->ride.computer = true;
+    setup_set_defaults();
+    ASSERT_EQ(setup_set_key("brake_torque", "320"), 1);
+    ASSERT_EQ(setup_set_key("auto_clutch_rpms", "3000"), 1);
+    ASSERT_EQ(setup_set_key("stop_wheelies", "No"), 1);
+    ASSERT_EQ(setup_set_key("rear_sprocket_adjustment", "2"), 1);
+    apply_setup(player, true);
+    apply_setup(cpu, true);
+    const BikeModel &m = bike_models()[size_t(idx)];
+    EXPECT_EQ(player->params.front_brake_torque, 320);
+    EXPECT_EQ(player->params.auto_clutch_rpm, 3000);
+    EXPECT_FALSE(player->params.wheelie_limiter);
+    EXPECT_FALSE(player->params.stoppie_limiter);
+    EXPECT_FLOAT_EQ(player->params.final_drive, (m.rear_sprocket_teeth + 2) / m.countershaft_teeth);
+    rider_setup_params b = rider_build_params(m);
+    EXPECT_EQ(cpu->params.front_brake_torque, b.front_brake_torque);
+    EXPECT_EQ(cpu->params.auto_clutch_rpm, 5000);
+    EXPECT_TRUE(cpu->params.stoppie_limiter);
+    EXPECT_FLOAT_EQ(cpu->params.final_drive, b.final_drive);
+    (void)t;
+}
+
+} // namespace
