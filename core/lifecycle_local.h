@@ -112,6 +112,8 @@ struct track_state {
     int full_loads = 0;  // loads that read the track's files
     double max_delay = 0;
     std::string max_delay_stage;
+    double stage_time = 0;  // wall time of the last stage text
+    std::string stage_name;
 };
 
 // Load track. False when the track cannot be loaded (no track afterwards).

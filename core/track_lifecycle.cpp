@@ -38,16 +38,15 @@ std::array<roster_entry, ROSTER_SIZE> build_roster() {
     return r;
 }
 
+// A stage text; keeps the longest wall time between two stages.
 void stage(track_state *ts, const char *name) {
-    static double last = -1;
-    static std::string last_stage;
     double now = velk_seconds();
-    if (last >= 0 && now - last > ts->max_delay) {
-        ts->max_delay = now - last;
-        ts->max_delay_stage = last_stage;
+    if (now - ts->stage_time > ts->max_delay) {
+        ts->max_delay = now - ts->stage_time;
+        ts->max_delay_stage = ts->stage_name;
     }
-    last = now;
-    last_stage = name;
+    ts->stage_time = now;
+    ts->stage_name = name;
     const track_services &s = track_get_services();
     if (s.stage)
         s.stage(name);
@@ -243,6 +242,8 @@ bool load_track(track_state *ts, const load_track_request &rq) {
     velk_log("Resetting\n");
     ts->max_delay = 0;
     ts->max_delay_stage.clear();
+    ts->stage_time = velk_seconds();
+    ts->stage_name = "Resetting";
     // 3.
     std::mt19937 gen(rq.seed);
     ts->roster_order = shuffle_roster(uint32_t(gen()));

@@ -174,44 +174,6 @@ void bike_opacities(views_state *v) {
     }
 }
 
-void draw_scene(views_state *v, const view_camera &cam, int width, int height) {
-    track_state *ts = v->track;
-    if (ts->timing.valid)
-        animate_flaggers(v);
-    AdvanceAnimations(ts->race.clock.tic);
-    // The track script's frame handler runs here once scripts exist.
-    stutter(v, "js");
-
-    terrain_update_detail_textures(&ts->terrain);
-    stutter(v, "rendertex");
-
-    // Sky box and fog come with the scene effects; the frame was cleared to
-    // the sky colour.
-    terrain_camera tc;
-    for (int i = 0; i < 3; ++i) {
-        tc.position[i] = float(cam.eye[size_t(i)]);
-        tc.forward[i] = float(-cam.z[size_t(i)]);
-        tc.up[i] = float(cam.y[size_t(i)]);
-    }
-    tc.fov_y = float(cam.fov_y);
-    tc.width = width;
-    tc.height = height;
-    tc.near_plane = ts->lighting.near_plane;
-    tc.far_plane = ts->lighting.far_plane;
-    terrain_draw_view(&ts->terrain, tc, &ts->lighting);
-    stutter(v, "drawterrain");
-
-    bike_opacities(v);
-    // Bikes of opacity 1 are drawn here.
-    stutter(v, "drawbikes");
-    // Statues.
-    stutter(v, "drawstatues");
-    // Billboards (the flaggers among them).
-    stutter(v, "drawbillboards");
-    // Bikes below opacity 1.
-    stutter(v, "drawghosts");
-}
-
 bool place_camera(views_state *v, view_mode view, int width, int height, view_camera *cam) {
     const config_settings &c = config();
     const RiderState *r = viewed_rider(v);
@@ -276,7 +238,7 @@ void hook_draw(void *ctx, view_mode view, int width, int height) {
     views_sync_track(v);
     view_camera cam;
     if (place_camera(v, view, width, height, &cam))
-        draw_scene(v, cam, width, height);
+        views_draw_scene(v, cam, width, height);
 }
 
 int hook_camera_count(void *ctx) {
@@ -295,6 +257,44 @@ void hook_camera_tic(void *ctx, view_mode view, const float inputs[9]) {
 }
 
 }  // namespace
+
+void views_draw_scene(views_state *v, const view_camera &cam, int width, int height) {
+    track_state *ts = v->track;
+    if (ts->timing.valid)
+        animate_flaggers(v);
+    AdvanceAnimations(ts->race.clock.tic);
+    // The track script's frame handler runs here once scripts exist.
+    stutter(v, "js");
+
+    terrain_update_detail_textures(&ts->terrain);
+    stutter(v, "rendertex");
+
+    // Sky box and fog come with the scene effects; the frame was cleared to
+    // the sky colour.
+    terrain_camera tc;
+    for (int i = 0; i < 3; ++i) {
+        tc.position[i] = float(cam.eye[size_t(i)]);
+        tc.forward[i] = float(-cam.z[size_t(i)]);
+        tc.up[i] = float(cam.y[size_t(i)]);
+    }
+    tc.fov_y = float(cam.fov_y);
+    tc.width = width;
+    tc.height = height;
+    tc.near_plane = ts->lighting.near_plane;
+    tc.far_plane = ts->lighting.far_plane;
+    terrain_draw_view(&ts->terrain, tc, &ts->lighting);
+    stutter(v, "drawterrain");
+
+    bike_opacities(v);
+    // Bikes of opacity 1 are drawn here.
+    stutter(v, "drawbikes");
+    // Statues.
+    stutter(v, "drawstatues");
+    // Billboards (the flaggers among them).
+    stutter(v, "drawbillboards");
+    // Bikes below opacity 1.
+    stutter(v, "drawghosts");
+}
 
 void views_sync_track(views_state *v) {
     if (!v->track)

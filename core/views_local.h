@@ -192,5 +192,8 @@ void views_sync_track(views_state *v);
 void views_select_camera(views_state *v, int camera);
 // One tic of the orbit or trackside camera from the nine inputs.
 void views_camera_tic(views_state *v, view_mode view, const float inputs[9], bool paused);
+// The scene from a placed camera, in its fixed order (the track's terrain
+// must be loaded).
+void views_draw_scene(views_state *v, const view_camera &cam, int width, int height);
 // Hooks the views into the frame loop (draw, cameras, camera tic).
 void views_attach(frame_loop *L, views_state *v);

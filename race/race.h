@@ -247,7 +247,12 @@ struct race_state {
     race_timing *timing = nullptr;
     track_objects *objects = nullptr;
     race_clock clock;
-    std::array<int32_t, RACE_SLOTS> mode{};                       // SLOT_*
+    // SLOT_*; every slot is replayed (and empty) until a load says otherwise
+    std::array<int32_t, RACE_SLOTS> mode = [] {
+        std::array<int32_t, RACE_SLOTS> m;
+        m.fill(SLOT_REPLAYED);
+        return m;
+    }();
     std::array<race_rider, RACE_SLOTS> riders{};
     std::array<std::array<dig_accumulator, 2>, RACE_SLOTS> dig{};  // front, rear
     roost_pool roost;

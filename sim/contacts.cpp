@@ -293,3 +293,13 @@ int collide_with_object(RiderState *r, const ShapeInstance *object, dxBody *obje
     }
     return hits;
 }
+
+bool collide_own_parts(RiderState *r, int a, int b, int mode)
+{
+    if (!r || !r->built || a < 0 || b < 0 || a >= BODY_COUNT || b >= BODY_COUNT)
+        return false;
+    place(r, a);
+    place(r, b);
+    return collide_spheres(r->shape[size_t(a)], r->body[size_t(a)].get(), r->shape[size_t(b)],
+                           r->body[size_t(b)].get(), mode);
+}

@@ -78,14 +78,7 @@ void detect_crash(RiderState *r, int32_t tic)
 {
     const rider_ride_state &s = r->ride;
     double A, G;
-    if (s.landing_tic < s.takeoff_tic) {
-        A = 46.5, G = 2064;
-    } else {
-        double T = (s.landing_tic - s.takeoff_tic) * H, L = (tic - s.landing_tic) * H;
-        double a = std::clamp((T - 0.559) * 7.9365087, 0.0, 1.0), b = std::clamp((L - 0.25) * -8, 0.0, 1.0);
-        double m = 1.5 - 0.5 * a * b;
-        A = 31 * m, G = 1376 * m;
-    }
+    crash_limits(s.takeoff_tic, s.landing_tic, tic, &A, &G);
     if (r->bump_timer < 0)
         return;
     dBodyID rider = r->body[BODY_RIDER].get();
@@ -289,11 +282,11 @@ bool realign(RiderState *r, double v, double phi)
     v3 back = body_axis(frame, 2);
     back.y = 0;
     back = unit_or(back, {0, 0, 1});
-    v3 side{-back.z, 0, back.x};
-    double e = dot(off, back), l = dot(off, side);
+    v3 left{-back.z, 0, back.x};
+    double e = dot(off, back), l = dot(off, left);
     double rate = r->bump_timer < 0 ? PI : PI / 2;
-    // turn towards the side the target lies on
-    double turn = l > 0 ? -rate : rate;
+    // a positive yaw turns the nose to the left
+    double turn = l > 0 ? rate : -rate;
     double fmax = 320 * r->total_mass;
     bool ahead = std::fabs(l) < -e / 4;
     if (ahead)
@@ -369,6 +362,19 @@ struct held_controls {
 held_controls g_held[MAX_RIDERS];
 
 } // namespace
+
+void crash_limits(int32_t takeoff, int32_t landing, int32_t now, double *speed, double *accel)
+{
+    if (landing < takeoff) {
+        *speed = 46.5, *accel = 2064;
+        return;
+    }
+    // a hard landing after a long jump is forgiven less for a moment
+    double T = (landing - takeoff) * H, L = (now - landing) * H;
+    double a = std::clamp((T - 0.559) * 7.9365087, 0.0, 1.0), b = std::clamp((L - 0.25) * -8, 0.0, 1.0);
+    double m = 1.5 - 0.5 * a * b;
+    *speed = 31 * m, *accel = 1376 * m;
+}
 
 // ---------------------------------------------------------------- setters
 

@@ -132,6 +132,9 @@ void fallen_rider_step(RiderState *r, int32_t tic)
             tether(rider, a, fork, b, 8);
         }
     }
+    // the fallen rider lands on its own bike rather than through it
+    (void)collide_own_parts(r, BODY_RIDER, BODY_FRAME, 0);
+    (void)collide_own_parts(r, BODY_RIDER, BODY_UPPER_FORK, 0);
     if (r->crash_timer <= 511) {
         double len = 5 * std::clamp((r->crash_timer - 128) / 384.0, 0.0, 1.0);
         v3 seat = rest - to_v3(m.frame);

@@ -185,3 +185,10 @@ inline bool touches(const WheelContact &w)
 }
 // The crash hook of rider_crash (which has counted the crash already).
 void crash_hook(RiderState *r);
+// The crash limits of the rider/frame speed difference (ft/s) and the rider
+// body's acceleration (ft/s^2) for the air time between take-off and
+// landing tics, `now` after the landing.
+void crash_limits(int32_t takeoff, int32_t landing, int32_t now, double *speed, double *accel);
+// Two parts of one rider against each other (the fallen rider against its
+// own bike); mode as for collide_riders.
+bool collide_own_parts(RiderState *r, int a, int b, int mode);

@@ -2,12 +2,15 @@
 // rider's setup (the adjustable values, setup files, and how a setup turns
 // into a rider's physical parameters); the rigid-body world with the
 // riders' bodies and joints, suspension, collisions and tyre contacts; the
-// collision shapes (".shp" sphere lists).
+// engine, drivetrain and brakes; the rider's controls, steering and balance
+// aids, crashes and getting back on; the collision shapes (".shp" sphere
+// lists).
 //
 // Owns:      the table of bike models (read-only, built on first use), the
 //            one global set of setup items (the local rider's setup), the
 //            setup_out_of_range flag, the physics world with its contact
-//            group, the 160-slot RiderState table, the shape cache.
+//            group, the 160-slot RiderState table, the shape cache, the
+//            crash penalty table and the realign target function.
 // Depends:   files/ (streams, setting objects), platform/ (log), track/
 //            (terrain queries and surface types), ODE (kept out of this
 //            header: its handles appear only as forward-declared types).

@@ -241,6 +241,9 @@ TEST_F(LoadTrack, RaceLineupOnTheGrid) {
     }
     for (const starting_gate &g : gates)
         EXPECT_EQ(g.up, 1.0f);
+    // Neighbours on the grid stand clear of each other.
+    for (int k = 1; k < 5; ++k)
+        EXPECT_FALSE(collide_riders(rider_slot(k - 1), rider_slot(k), -1, 0)) << k;
 }
 
 TEST_F(LoadTrack, RowsBehindTheGates) {

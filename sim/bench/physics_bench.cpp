@@ -36,9 +36,9 @@ void tic(const Terrain &t)
     physics_tic(p);
 }
 
-// Riders in rows of ten, 5 ft apart, 12 ft between rows, dropped onto the
-// ground and left to settle for a second.
-void stand(const Terrain &t, int n)
+// Riders in rows of ten, `dx` ft apart, 12 ft between rows, dropped onto
+// the ground and left to settle for a second.
+void stand(const Terrain &t, int n, double dx = 5)
 {
     int model = bike_model_index("cr125");
     for (int k = 0; k < MAX_RIDERS; ++k)
@@ -47,7 +47,7 @@ void stand(const Terrain &t, int n)
         if (!build_rider(k, model))
             std::abort();
         RiderState *r = rider_slot(k);
-        double x = t.extent / 2 + 5.0 * (k % 10) - 22.5, z = t.extent / 2 + 12.0 * (k / 10);
+        double x = t.extent / 2 + dx * (k % 10 - 4.5), z = t.extent / 2 + 12.0 * (k / 10);
         double y = terrain_height_at(&t, float(x), float(z));
         for (int i = 0; i < 400; ++i) {
             place_rider(r, x, y, z, 0);
@@ -83,10 +83,13 @@ void BM_FullThrottleRiders(benchmark::State &state)
     Terrain &t = motocross();
     int n = int(state.range(0));
     physics_set_hooks(standard_rider_hooks());
-    stand(t, n);
+    stand(t, n, double(state.range(1)));
     for (int k = 0; k < n; ++k) {
         RiderState *r = rider_slot(k);
+        // the aids a computer rider rides with
         r->params.auto_shift = true;
+        r->params.wheelie_limiter = r->params.stoppie_limiter = true;
+        r->params.front_antilock = r->params.rear_antilock = true;
         set_throttle(r, 1);
         set_clutch(r, 1);
     }
@@ -94,10 +97,14 @@ void BM_FullThrottleRiders(benchmark::State &state)
         tic(t);
     state.counters["per_rider_tic"] =
         benchmark::Counter(double(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    int crashes = 0;
+    for (int k = 0; k < n; ++k)
+        crashes += rider_slot(k)->crashes;
+    state.counters["crashes"] = crashes;
     for (int k = 0; k < n; ++k)
         destroy_rider(rider_slot(k));
     physics_set_hooks({});
 }
-BENCHMARK(BM_FullThrottleRiders)->Arg(1)->Arg(10)->Arg(40)->Iterations(1280)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullThrottleRiders)->Args({1, 12})->Args({40, 12})->Args({40, 5})->Iterations(1280)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -75,7 +75,9 @@ RiderState *cr125(const Terrain &t, double z = 1900)
 {
     RiderState *r = standing_rider(0, "cr125", t, 1024, z);
     if (r) {
-        // the Yes/No choices of the default setup besides automatic shifting
+        // the default setup with arcade physics, automatic shifting and the
+        // automatic dab off
+        r->params.arcade = false;
         r->params.auto_shift = false;
         r->params.auto_dab = false;
     }
@@ -201,30 +203,111 @@ TEST_F(ride, full_brakes_from_30_mph_stop_within_the_friction_distance_and_never
 TEST_F(ride, held_steer_leans_and_turns_in_agreement_with_speed)
 {
     const Terrain &t = big_flat();
+    // part throttle in a fixed gear holds the speed roughly steady
+    struct row {
+        float steer, throttle;
+        int gear;
+        double v0;
+    } rows[] = {{0.3f, 0.4f, 0, 30}, {0.15f, 0.45f, 1, 45}, {0.5f, 0.35f, 0, 22}};
+    for (const row &c : rows) {
+        RiderState *r = cr125(t, 1024);
+        ASSERT_NE(r, nullptr);
+        r->gear = c.gear;
+        step(t, 64);
+        set_velocity(r, {0, 0, -c.v0});
+        double sum_lean = 0, sum_rhs = 0;
+        int n = 0;
+        for (int k = 0; k < 128 * 5; ++k) {
+            hold(r, c.throttle, 1, 0, c.steer);
+            step(t);
+            if (k >= 128 * 3) {
+                dBodyID f = r->body[BODY_FRAME].get();
+                sum_lean += std::tan(lean_angle(f));
+                sum_rhs += speed(r) * dBodyGetAngularVel(f)[1] / 32;
+                ++n;
+            }
+        }
+        double lean = sum_lean / n, rhs = sum_rhs / n;
+        std::printf("turn: steer %.2f: tan lean %.4f, v yaw / 32 %.4f, speed %.1f\n", c.steer, lean, rhs, speed(r));
+        EXPECT_LT(lean, -0.05);  // steer right: leans right ...
+        EXPECT_LT(rhs, 0);       // ... and turns right
+        EXPECT_NEAR(lean, rhs, 0.2 * std::fabs(rhs)) << c.steer;
+        EXPECT_FALSE(r->down);
+        destroy_rider(r);
+    }
+}
+
+TEST_F(ride, arcade_steering_drives_the_lean_to_the_steer_input)
+{
+    const Terrain &t = big_flat();
     RiderState *r = cr125(t, 1024);
     ASSERT_NE(r, nullptr);
+    r->params.arcade = true;
     step(t, 64);
-    // about 28 ft/s held by a part throttle in first gear
-    set_velocity(r, {0, 0, -35});
-    double sum_lean = 0, sum_rhs = 0;
-    int n = 0;
-    for (int k = 0; k < 128 * 5; ++k) {
-        hold(r, 0.4f, 1, 0, 0.3f);
+    set_velocity(r, {0, 0, -30});
+    for (int k = 0; k < 128 * 3; ++k) {
+        hold(r, 0.4f, 1, 0, 0.5f);
         step(t);
-        if (k >= 128 * 3) {
-            dBodyID f = r->body[BODY_FRAME].get();
-            double yaw = dBodyGetAngularVel(f)[1];
-            sum_lean += std::tan(lean_angle(f));
-            sum_rhs += speed(r) * yaw / 32;
-            ++n;
-        }
     }
-    double lean = sum_lean / n, rhs = sum_rhs / n;
-    std::printf("turn: tan lean %.4f, v yaw / 32 %.4f, speed %.1f\n", lean, rhs, speed(r));
-    EXPECT_LT(lean, -0.1);  // steer right: leans right ...
-    EXPECT_LT(rhs, 0);      // ... and turns right
-    EXPECT_NEAR(lean, rhs, 0.15 * std::fabs(rhs));
+    double phi = lean_angle(r->body[BODY_FRAME].get());
+    std::printf("arcade: lean %.3f (target %.3f), yaw %.3f\n", phi, -PI / 8, dBodyGetAngularVel(r->body[BODY_FRAME].get())[1]);
+    EXPECT_NEAR(phi, -PI / 8, 0.05);
+    EXPECT_LT(dBodyGetAngularVel(r->body[BODY_FRAME].get())[1], -0.05);
     EXPECT_FALSE(r->down);
+}
+
+TEST_F(ride, dab_when_stopped_holds_a_standing_bike_up)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    r->params.auto_dab = true;
+    // a small push to one side
+    dBodySetAngularVel(r->body[BODY_FRAME].get(), 0, 0, 0.3);
+    for (int k = 0; k < 128 * 5; ++k) {
+        hold(r, 0, 1, 0);
+        step(t);
+    }
+    double phi = lean_angle(r->body[BODY_FRAME].get());
+    std::printf("dab: lean %.3f, foot down %.2f, speed %.2f\n", phi, r->ride.foot_down, speed(r));
+    EXPECT_LT(std::fabs(phi), PI / 4);
+    EXPECT_GT(r->ride.foot_down, 0.5f);
+    EXPECT_FALSE(r->down);
+    EXPECT_EQ(r->controls.sit, 0);  // the automatic dab lasts one tic at a time
+}
+
+TEST_F(ride, backing_up_walks_the_bike_backwards_only_when_slow)
+{
+    const Terrain &t = big_flat();
+    RiderState *r = cr125(t);
+    ASSERT_NE(r, nullptr);
+    step(t, 128);
+    double z0 = pos(r).z;
+    for (int k = 0; k < 128 * 3; ++k) {
+        hold(r, 0, 0, 0);
+        set_back_up(r, 1);
+        step(t);
+    }
+    double moved = pos(r).z - z0;  // backwards is +z
+    std::printf("back up: %.2f ft in 3 s, lean %.3f\n", moved, lean_angle(r->body[BODY_FRAME].get()));
+    EXPECT_GT(moved, 1.0);
+    EXPECT_FALSE(r->down);
+
+    // rolling forwards at 6 ft/s: no pull
+    RiderState *f = standing_rider(1, "cr125", t, 1024, 1024);
+    ASSERT_NE(f, nullptr);
+    f->params.auto_dab = false;
+    step(t, 64);
+    set_velocity(f, {0, 0, -8});
+    step(t, 16);
+    double v0 = speed(f);
+    for (int k = 0; k < 32; ++k) {
+        hold(f, 0, 0, 0);
+        set_back_up(f, 1);
+        step(t);
+    }
+    EXPECT_GT(v0, 5.5);
+    EXPECT_GT(speed(f), v0 - 1.0);  // rolling resistance only
 }
 
 // ---------------------------------------------------------------- crashes
@@ -264,6 +347,87 @@ TEST_F(ride, landing_upside_down_crashes_and_the_rider_is_put_back_after_the_del
     EXPECT_EQ(dJointGetBody(r->joint[JOINT_RIDER_MOUNT].get(), 0), r->body[BODY_RIDER].get());
     v3 seat = pos(r, BODY_RIDER) - pos(r);
     EXPECT_LT(length(seat), 3.0);
+}
+
+TEST_F(ride, rider_thrown_off_the_frame_crashes_unless_arcade_or_shielded)
+{
+    const Terrain &t = big_flat();
+    struct row {
+        double jolt;  // rider body speed relative to the frame, ft/s
+        bool arcade;
+        int32_t bump;
+        bool crashes;
+    } rows[] = {
+        {20, false, 0, false}, {50, false, 0, true}, {50, true, 0, false}, {50, false, -10, false},
+    };
+    for (const row &c : rows) {
+        RiderState *r = cr125(t, 1024);
+        ASSERT_NE(r, nullptr);
+        step(t, 64);
+        r->params.arcade = c.arcade;
+        r->bump_timer = c.bump;
+        dBodyID rider = r->body[BODY_RIDER].get();
+        dBodySetLinearVel(rider, 0, 0, -c.jolt);
+        // the ring remembers the same speed: only the speed difference counts
+        for (vec3f &v : r->ride.rider_vel)
+            v = {0, 0, float(-c.jolt)};
+        rider_drive_step(r, tic);
+        EXPECT_EQ(r->down, c.crashes) << c.jolt << " " << c.arcade << " " << c.bump;
+        destroy_rider(r);
+    }
+}
+
+// Every body turned by `angle` about the long axis through the ground under
+// the frame (positive: leaning left).
+void tilt(RiderState *r, double angle, double ground_y)
+{
+    v3 c = pos(r);
+    c.y = ground_y;
+    dMatrix3 R;
+    dRFromAxisAndAngle(R, 0, 0, 1, angle);
+    for (ode_body &b : r->body) {
+        v3 p = body_pos(b.get()) - c;
+        v3 q{R[0] * p.x + R[1] * p.y + R[2] * p.z, R[4] * p.x + R[5] * p.y + R[6] * p.z, R[8] * p.x + R[9] * p.y + R[10] * p.z};
+        dBodySetPosition(b.get(), c.x + q.x, c.y + q.y, c.z + q.z);
+        dBodySetRotation(b.get(), R);
+    }
+}
+
+bool target_left_behind(RiderState *r, double out[3])
+{
+    v3 p = body_pos(r->body[BODY_FRAME].get());
+    store(out, p + v3{-20, 0, 10});
+    return true;
+}
+bool no_target(RiderState *, double *)
+{
+    return false;
+}
+
+TEST_F(ride, realign_turns_a_leaning_slow_bike_towards_its_target)
+{
+    const Terrain &t = big_flat();
+    for (bool have : {true, false}) {
+        RiderState *r = cr125(t, 1024);
+        ASSERT_NE(r, nullptr);
+        r->params.auto_align = true;
+        tilt(r, 0.6, 2.0);
+        set_realign_target(have ? target_left_behind : no_target);
+        double yaw = 0;
+        for (int k = 0; k < 16; ++k) {
+            hold(r, 0, 0, 0);
+            set_sit(r, 1);
+            step(t);
+            yaw = dBodyGetAngularVel(r->body[BODY_FRAME].get())[1];
+        }
+        std::printf("realign %d: yaw rate %.3f\n", int(have), yaw);
+        if (have)
+            EXPECT_GT(yaw, 0.5);  // left, towards the target
+        else
+            EXPECT_LT(std::fabs(yaw), 0.5);
+        destroy_rider(r);
+    }
+    set_realign_target(nullptr);
 }
 
 TEST_F(ride, crash_penalty_adds_tics_by_crash_count)
@@ -571,6 +735,32 @@ TEST_F(ride, apply_setup_fills_a_player_and_leaves_a_computer_rider_alone)
     EXPECT_TRUE(cpu->params.stoppie_limiter);
     EXPECT_FLOAT_EQ(cpu->params.final_drive, b.final_drive);
     (void)t;
+}
+
+} // namespace
+
+namespace {
+
+TEST(crash_limits, drop_to_two_thirds_briefly_after_a_long_jump)
+{
+    struct row {
+        int32_t takeoff, landing, now;
+        double speed, accel;
+    } rows[] = {
+        {100, 50, 120, 46.5, 2064},           // in the air
+        {0, 64, 64, 46.5, 2064},              // half a second up: no change
+        {0, 102, 102, 31, 1376},              // 0.8 s up, at touchdown
+        {0, 102, 102 + 16, 31, 1376},         // 0.125 s after
+        {0, 102, 102 + 24, 38.75, 1720},      // halfway back
+        {0, 102, 102 + 32, 46.5, 2064},       // a quarter second: full again
+        {0, 80, 80, 31 * (1.5 - 0.5 * (0.625 - 0.559) * 7.9365087), 1376 * (1.5 - 0.5 * (0.625 - 0.559) * 7.9365087)},
+    };
+    for (const row &c : rows) {
+        double A = 0, G = 0;
+        crash_limits(c.takeoff, c.landing, c.now, &A, &G);
+        EXPECT_NEAR(A, c.speed, 1e-6) << c.takeoff << " " << c.landing << " " << c.now;
+        EXPECT_NEAR(G, c.accel, 1e-4);
+    }
 }
 
 } // namespace
