@@ -146,7 +146,10 @@ void arcade_steering(RiderState *r)
     dJointID j = dJointCreateAMotor(physics_world(), physics_contact_group());
     dJointAttach(j, frame, nullptr);
     dJointSetAMotorNumAxes(j, 1);
-    dJointSetAMotorAxis(j, 0, 1, 0, 0, 1);  // the frame's own z
+    // ODE takes the axis in world coordinates whatever body it is anchored
+    // to: pass the frame's own z as it stands now, not (0, 0, 1)
+    v3 roll_axis = body_axis(frame, 2);
+    dJointSetAMotorAxis(j, 0, 1, roll_axis.x, roll_axis.y, roll_axis.z);
     dJointSetAMotorParam(j, dParamVel, rate);
     dJointSetAMotorParam(j, dParamFMax, 1000);
 

@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -133,6 +136,59 @@ TEST_F(Headless, LineupAndControlsFile) {
     while (std::getline(csv, line))
         ++lines;
     EXPECT_EQ(lines, 128);
+}
+
+// The local rider with the configured (default) setup, arcade physics on,
+// on the start grids of the starter tracks, which face different ways: it
+// stands upright with no input, and full throttle from 1 s rides away.
+TEST_F(Headless, LocalRiderStandsOnTheGridAndRidesAway) {
+    struct sample {
+        double x, z, lean;
+        int crashed;
+    };
+    auto ride = [&](const char *track, const char *controls, std::vector<sample> *out) {
+        write("c.txt", controls);
+        std::string args = std::string("--headless --track ") + track +
+                           " --lineup 1 --controls c.txt --quit-after 5 --telemetry t.csv";
+        ASSERT_EQ(run(args), 0) << read(dir / "stderr.txt");
+        std::istringstream csv(read(dir / "t.csv"));
+        std::string line;
+        std::getline(csv, line);  // tic,time,x,y,z,...,lean (16),...,crashed (21),...
+        while (std::getline(csv, line)) {
+            std::vector<double> f;
+            std::istringstream ls(line);
+            for (std::string cell; std::getline(ls, cell, ',');)
+                f.push_back(std::strtod(cell.c_str(), nullptr));
+            ASSERT_GE(f.size(), 22u) << line;
+            out->push_back({f[2], f[4], f[16], int(f[21])});
+        }
+        ASSERT_EQ(out->size(), 640u);
+    };
+    for (const char *track : {"motocross", "practice"}) {
+        std::vector<sample> still;
+        ride(track, "0 0 0 0 0 0 0 0 0 0\n", &still);
+        double worst = 0;
+        int crashed = 0;
+        for (const sample &s : still) {
+            worst = std::max(worst, std::fabs(s.lean));
+            crashed += s.crashed;
+        }
+        EXPECT_LT(worst, 0.2) << track;
+        EXPECT_EQ(crashed, 0) << track;
+
+        std::vector<sample> away;
+        ride(track, "0 0 0 0 0 0 0 0 0 0\n1 0 1 0 0 0 0 0 0 0\n", &away);
+        worst = 0;
+        crashed = 0;
+        for (const sample &s : away) {
+            worst = std::max(worst, std::fabs(s.lean));
+            crashed += s.crashed;
+        }
+        EXPECT_LT(worst, 0.2) << track;
+        EXPECT_EQ(crashed, 0) << track;
+        double dx = away.back().x - away.front().x, dz = away.back().z - away.front().z;
+        EXPECT_GT(std::hypot(dx, dz), 40.0) << track;
+    }
 }
 
 TEST_F(Headless, UnusableFilesGiveBadArg) {

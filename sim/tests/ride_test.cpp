@@ -256,6 +256,31 @@ TEST_F(ride, arcade_steering_drives_the_lean_to_the_steer_input)
     EXPECT_FALSE(r->down);
 }
 
+// The lean motor turns about the frame's own axis, so a start grid facing
+// any way is held the same (a world-fixed axis pushed bikes facing away
+// from -z over).
+TEST_F(ride, arcade_holds_a_standing_bike_up_whatever_its_heading)
+{
+    const Terrain &t = big_flat();
+    for (double heading : {0.0, 0.9, 1.8, PI, -2.4}) {
+        RiderState *r = standing_rider(0, "cr125", t, 1024, 1024, heading);
+        ASSERT_NE(r, nullptr);
+        r->params.arcade = true;
+        r->params.auto_dab = false;
+        dBodySetAngularVel(r->body[BODY_FRAME].get(), 0, 0, 0.3);
+        double worst = 0;
+        for (int k = 0; k < 128 * 5; ++k) {
+            hold(r, 0, 1, 1);
+            step(t);
+            worst = std::max(worst, std::fabs(lean_angle(r->body[BODY_FRAME].get())));
+        }
+        EXPECT_LT(worst, 0.1) << heading;
+        EXPECT_LT(std::fabs(lean_angle(r->body[BODY_FRAME].get())), 0.02) << heading;
+        EXPECT_FALSE(r->down) << heading;
+        destroy_rider(r);
+    }
+}
+
 TEST_F(ride, dab_when_stopped_holds_a_standing_bike_up)
 {
     const Terrain &t = big_flat();
