@@ -5,7 +5,7 @@ BUILD    ?= build
 TYPE     ?= RelWithDebInfo
 SANITIZE ?= 0
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
-ARGS     ?=
+ARGS     ?= --track motocross --lineup 1
 
 .PHONY: all deps configure build run test bench clean
 
