@@ -498,19 +498,28 @@ void config_read_from(const char *name)
         return;
     }
     char line[1024];
-    while (data_get_line(f.get(), line, sizeof line)) {
-        char *eq = std::strchr(line, '=');
+    char *value;
+    while (data_get_key_value(f.get(), line, sizeof line, &value)) {
+        config_set_key(line, value);
+    }
+}
+
+bool data_get_key_value(data_file *f, char *buf, int size, char **value)
+{
+    while (data_get_line(f, buf, size)) {
+        char *eq = std::strchr(buf, '=');
         if (!eq) {
             continue;
         }
         *eq = 0;
-        char *value = eq + 1;
-        size_t len = std::strlen(value);
-        while (len > 0 && value[len - 1] == '\r') {
-            value[--len] = 0;
+        *value = eq + 1;
+        size_t len = std::strlen(*value);
+        while (len > 0 && (*value)[len - 1] == '\r') {
+            (*value)[--len] = 0;
         }
-        config_set_key(line, value);
+        return true;
     }
+    return false;
 }
 
 bool data_get_line(data_file *f, char *buf, int size)

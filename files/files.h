@@ -253,6 +253,9 @@ void config_set_setup_hooks(int (*set_key)(const char *key, const char *value), 
 // line end ("\n", "\r\n"). A longer line is skipped whole rather than read
 // as several lines. False at the end of the stream.
 bool data_get_line(data_file *f, char *buf, int size);
+// The next "key=value" line (lines without "=" are passed over): buf holds
+// the key, *value points at the value in buf, stray "\r"s at its end cut.
+bool data_get_key_value(data_file *f, char *buf, int size, char **value);
 
 // Reads "@config" (or another name); a missing file keeps every value.
 void config_read();

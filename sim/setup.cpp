@@ -466,17 +466,8 @@ bool setup_file_name(const char *user_name, char *out, size_t size)
 void read_setup(data_file *f)
 {
     char line[1024];
-    while (data_get_line(f, line, sizeof line)) {
-        char *eq = std::strchr(line, '=');
-        if (!eq) {
-            continue;
-        }
-        *eq = 0;
-        char *value = eq + 1;
-        size_t len = std::strlen(value);
-        while (len > 0 && value[len - 1] == '\r') {
-            value[--len] = 0;
-        }
+    char *value;
+    while (data_get_key_value(f, line, sizeof line, &value)) {
         (void)setup_set_key(line, value);
     }
 }
