@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/tests/scoped_env.h"
+
 #include "platform/platform.h"
 #include "platform/platform_local.h"
 
@@ -19,26 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct scoped_env {
-    std::string name;
-    std::optional<std::string> saved;
-    scoped_env(const char *n, const char *value) : name(n)
-    {
-        if (const char *v = std::getenv(n))
-            saved = v;
-        if (value)
-            setenv(n, value, 1);
-        else
-            unsetenv(n);
-    }
-    ~scoped_env()
-    {
-        if (saved)
-            setenv(name.c_str(), saved->c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-};
 
 class files_test : public ::testing::Test {
 protected:

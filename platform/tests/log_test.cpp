@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/tests/scoped_env.h"
+
 #include "platform/platform.h"
 #include "platform/platform_local.h"
 
@@ -17,27 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sets or unsets an environment variable for the scope, restoring it after.
-struct scoped_env {
-    std::string name;
-    std::optional<std::string> saved;
-    scoped_env(const char *n, const char *value) : name(n)
-    {
-        if (const char *v = std::getenv(n))
-            saved = v;
-        if (value)
-            setenv(n, value, 1);
-        else
-            unsetenv(n);
-    }
-    ~scoped_env()
-    {
-        if (saved)
-            setenv(name.c_str(), saved->c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-};
 
 std::string read_all(const fs::path &p)
 {
