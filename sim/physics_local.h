@@ -8,7 +8,9 @@
 
 #include <ode/ode.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 static_assert(sizeof(dReal) == sizeof(double), "ODE must be built with double precision");
 static_assert(sizeof(joint_feedback) == sizeof(dJointFeedback));
@@ -74,8 +76,9 @@ dJointID add_contact(dBodyID b1, dBodyID b2, v3 pos, v3 normal, double depth, do
                      const v3 *fdir1 = nullptr);
 
 // The terrain triangles of the cells that a box of half-size `reach` around
-// (x, z) covers; the range is held inside the grid. Calls fn(p0, p1, p2, n)
-// with n the unit upward normal.
+// (x, z) covers, inside the grid or beyond it, where the border heights
+// continue. Calls fn(p0, p1, p2, n) with n the unit upward normal. Nothing
+// for a non-finite or absurdly distant point.
 template <typename Fn> void for_each_triangle(const Terrain *t, double x, double z, double reach, Fn &&fn);
 
 // Sphere against the terrain: deepest contact under the sphere.
@@ -97,32 +100,32 @@ void sphere_contact(dBodyID first, dBodyID second, v3 pos, v3 normal, double dep
 
 // -------------------------------------------------------------- grid walking
 
-inline int grid_cell(double w, double inv_spacing, int last)
-{
-    double c = std::floor(w * inv_spacing);
-    if (!(c >= 0))  // also NaN
-        return 0;
-    if (c > last)
-        return last;
-    return int(c);
-}
+// Cells farther than this from the origin are never visited: the indices
+// stay exact in a double and the loops stay bounded for a runaway body.
+constexpr double FAR_CELL = 1099511627776.0;  // 2^40
 
 template <typename Fn> void for_each_triangle(const Terrain *t, double x, double z, double reach, Fn &&fn)
 {
     if (!t || t->dim < 2 || t->heights.size() < size_t(t->dim) * size_t(t->dim))
         return;
-    if (!std::isfinite(x) || !std::isfinite(z) || !std::isfinite(reach))
+    if (!std::isfinite(x) || !std::isfinite(z) || !(reach >= 0) || !std::isfinite(reach))
         return;
     double inv = 1.0 / double(t->spacing);
-    int last = t->dim - 2;  // cells 0..dim-2
-    int i0 = grid_cell(x - reach, inv, last), i1 = grid_cell(x + reach, inv, last);
-    int j0 = grid_cell(z - reach, inv, last), j1 = grid_cell(z + reach, inv, last);
+    double lo_i = std::floor((x - reach) * inv), hi_i = std::floor((x + reach) * inv);
+    double lo_j = std::floor((z - reach) * inv), hi_j = std::floor((z + reach) * inv);
+    if (!(lo_i >= -FAR_CELL && hi_i <= FAR_CELL && lo_j >= -FAR_CELL && hi_j <= FAR_CELL))
+        return;
+    // never more cells per side than the grid has, however large the reach
+    auto i0 = int64_t(lo_i), i1 = std::min(int64_t(hi_i), i0 + t->dim);
+    auto j0 = int64_t(lo_j), j1 = std::min(int64_t(hi_j), j0 + t->dim);
     double s = t->spacing;
-    auto corner = [&](int i, int j) {
-        return v3{i * s, double(t->heights[size_t(j) * size_t(t->dim) + size_t(i)]), j * s};
+    int64_t last = t->dim - 1;
+    auto corner = [&](int64_t i, int64_t j) {
+        size_t ci = size_t(std::clamp<int64_t>(i, 0, last)), cj = size_t(std::clamp<int64_t>(j, 0, last));
+        return v3{double(i) * s, double(t->heights[cj * size_t(t->dim) + ci]), double(j) * s};
     };
-    for (int j = j0; j <= j1; ++j) {
-        for (int i = i0; i <= i1; ++i) {
+    for (int64_t j = j0; j <= j1; ++j) {
+        for (int64_t i = i0; i <= i1; ++i) {
             v3 a = corner(i, j), b = corner(i + 1, j), c = corner(i, j + 1), d = corner(i + 1, j + 1);
             // the checkerboard split of the drawn mesh
             v3 tri[2][3];

@@ -116,9 +116,12 @@ wheel_hit search(const Terrain *t, const WheelContact &w)
     static thread_local std::vector<edge_candidate> pending;
     pending.clear();
     for_each_triangle(t, g.c.x, g.c.z, reach, [&](v3 p0, v3 p1, v3 p2, v3 n) {
-        // nothing of the triangle within the torus' reach
+        // Nothing of the triangle within the torus' reach, and the wheel
+        // above its plane: no contact. A wheel sunk that deep below the
+        // plane is still pushed out.
         v3 nearest = closest_on_triangle(g.c, p0, p1, p2);
-        if (length2(nearest - g.c) >= reach * reach)
+        bool far = length2(nearest - g.c) >= reach * reach;
+        if (far && dot(g.c - p0, n) > 0)
             return;
         // The ring's lowest point towards this plane. A wheel lying flat
         // (axle along the normal) has none: any point of the ring will do.
@@ -144,6 +147,8 @@ wheel_hit search(const Terrain *t, const WheelContact &w)
             point = q;
             normal = n;
         } else {
+            if (far)
+                return;  // the tube cannot reach an edge either
             // edges and corners later, once the faces have set the depth to
             // beat; the ring is at least delta clear of this whole plane
             pending.push_back({p0, p1, p2, n, delta});

@@ -201,4 +201,46 @@ TEST_F(Headless, UnusableFilesGiveBadArg) {
     EXPECT_EQ(read(dir / "stderr.txt"), "Bad arg for --telemetry\n");
 }
 
+// Full throttle from 1 s carries the local rider off the edge of each
+// starter track's height field; beyond it the border heights continue, so
+// the bike rides on instead of falling.
+TEST_F(Headless, FullThrottleOffTheEdgeStaysOnTheGround) {
+    int tracks = 0;
+    for (const fs::directory_entry &e : fs::directory_iterator(fs::path(KR_DATA_DIR) / "tracks")) {
+        std::string track = e.path().filename().string();
+        SCOPED_TRACE(track);
+        ++tracks;
+        Terrain t;
+        ASSERT_TRUE(terrain_load(&t, e.path().c_str()));
+        write("c.txt", "0 0 0 0 0 0 0 0 0 0\n1 0 1 0 0 0 0 0 0 0\n");
+        ASSERT_EQ(run("--headless --track " + track + " --lineup 1 --controls c.txt --quit-after 40 --telemetry t.csv"),
+                  0)
+            << read(dir / "stderr.txt");
+        std::istringstream csv(read(dir / "t.csv"));
+        std::string line;
+        std::getline(csv, line);  // tic,time,x,y,z,...
+        int outside = 0, lines = 0;
+        double lowest = 1e9, x = 0, y = 0, z = 0;
+        while (std::getline(csv, line)) {
+            std::vector<double> f;
+            std::istringstream ls(line);
+            for (std::string cell; std::getline(ls, cell, ',');)
+                f.push_back(std::strtod(cell.c_str(), nullptr));
+            ASSERT_GE(f.size(), 5u) << line;
+            x = f[2], y = f[3], z = f[4];
+            ++lines;
+            if (x < 0 || z < 0 || x > t.extent || z > t.extent)
+                ++outside;
+            lowest = std::min(lowest, y - terrain_height_at(&t, float(x), float(z)));
+        }
+        ASSERT_EQ(lines, 40 * 128);
+        EXPECT_GT(outside, 128) << "the ride no longer leaves the height field";
+        // The frame never sinks into the ground and ends riding on it.
+        EXPECT_GT(lowest, 0.0);
+        EXPECT_LT(std::fabs(y - terrain_height_at(&t, float(x), float(z))), 5.0) << x << " " << y << " " << z;
+        terrain_unload(&t);
+    }
+    EXPECT_GE(tracks, 3);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -129,12 +130,35 @@ TEST_F(wheel, resting_tyre_touches_with_the_tube)
     EXPECT_EQ(w.depth, 0);
 }
 
+// Upright wheels whose whole ring lies below the triangle's plane, down to
+// far deeper than the tyre's outer radius: pushed straight up by 2R, on a
+// slope too.
 TEST_F(wheel, sunk_ring_is_pushed_straight_up)
 {
-    at(10.3, 0.5, 10.6);
-    ASSERT_TRUE(wheel_probe(&ground, &w));
-    EXPECT_NEAR(w.depth, 2 * 0.8333, 1e-9);
-    EXPECT_EQ(w.normal[1], 1);
+    Terrain slope = make_terrain(4, 1.0f, [](double x, double z) { return 1 + 0.1 * x + 0.05 * z; });
+    const double R = 0.8333, r = 0.3333;
+    struct row {
+        const char *what;
+        double below;  // the ring's top under the ground
+    };
+    const row rows[] = {
+        {"just under", 0.01},
+        {"tube deep", r},
+        {"deeper than R + r", 2 * R + r},
+        {"far down", 50},
+    };
+    for (const Terrain *t : {&ground, &slope}) {
+        for (const row &k : rows) {
+            SCOPED_TRACE(testing::Message() << k.what << (t == &ground ? " on flat ground" : " on a slope"));
+            double x = 10.3, z = 10.6;
+            at(x, terrain_height_at(t, float(x), float(z)) - R - k.below, z);
+            ASSERT_TRUE(wheel_probe(t, &w));
+            EXPECT_NEAR(w.depth, 2 * R, 1e-9);
+            EXPECT_EQ(w.normal[0], 0);
+            EXPECT_EQ(w.normal[1], 1);
+            EXPECT_EQ(w.normal[2], 0);
+        }
+    }
 }
 
 TEST_F(wheel, wheel_lying_flat_stays_finite)
@@ -149,16 +173,84 @@ TEST_F(wheel, wheel_lying_flat_stays_finite)
     EXPECT_TRUE(wheel_contact(&ground, &w, 1.0));
 }
 
-TEST_F(wheel, search_stays_inside_the_grid)
+// Beyond the height field the border heights continue: the queries there
+// answer the border's height and tile and the border's slope along the edge,
+// and the wheel and the body spheres stand on that ground.
+TEST_F(wheel, ground_continues_beyond_the_edge)
 {
-    for (double x : {-1e6, 1e9, double(NAN), double(INFINITY)}) {
+    // 9 x 9 samples at spacing 1, a tilted plane, a tile per cell
+    Terrain t = make_terrain(2, 1.0f, [](double x, double z) { return 1 + 0.1 * x + 0.05 * z; });
+    t.tile_types.resize(16, tile_type_defaults());
+    for (size_t k = 0; k < t.tilemap.size(); ++k)
+        t.tilemap[k] = uint8_t(k);
+    const double e = t.extent, R = 0.8333, r = 0.3333;
+    struct row {
+        const char *what;
+        double x, z;
+        double nx, nz;  // the normal's horizontal part on that ground
+    };
+    const row rows[] = {
+        {"beyond x = 0", -3, 2.5, 0, -0.05},
+        {"beyond x = extent", e + 7.2, 5.5, 0, -0.05},
+        {"beyond z = 0", 6.5, -0.4, -0.1, 0},
+        {"beyond z = extent", 1.5, e + 40, -0.1, 0},
+        {"beyond both lows", -2, -9, 0, 0},
+        {"beyond x high, z low", e + 1, -1, 0, 0},
+        {"beyond x low, z high", -30, e + 3, 0, 0},
+        {"beyond both highs", e + 1e4, e + 1e5, 0, 0},
+    };
+    for (const row &k : rows) {
+        SCOPED_TRACE(k.what);
+        auto x = float(k.x), z = float(k.z);
+        float bx = std::clamp(x, 0.0f, float(e)), bz = std::clamp(z, 0.0f, float(e));
+        float ground_y = terrain_height_at(&t, bx, bz);
+        EXPECT_FLOAT_EQ(terrain_height_at(&t, x, z), ground_y);
+        EXPECT_EQ(terrain_tile_at(&t, x, z), terrain_tile_at(&t, bx, bz));
+        std::array<float, 3> n = terrain_face_normal(&t, x, z);
+        EXPECT_NEAR(n[0], k.nx, 1e-5);
+        EXPECT_EQ(n[1], 1.0f);
+        EXPECT_NEAR(n[2], k.nz, 1e-5);
+
+        // an upright wheel pressed 0.1 ft into that ground
+        at(k.x, ground_y + R + r - 0.1, k.z);
+        ASSERT_TRUE(wheel_probe(&t, &w));
+        EXPECT_NEAR(w.depth, 0.1, 0.01);
+        double len = std::sqrt(k.nx * k.nx + 1 + k.nz * k.nz);
+        EXPECT_NEAR(w.normal[0], k.nx / len, 1e-3);
+        EXPECT_NEAR(w.normal[1], 1 / len, 1e-3);
+        EXPECT_NEAR(w.normal[2], k.nz / len, 1e-3);
+        // and a body sphere
+        sphere_hit h = sphere_terrain(&t, {k.x, ground_y + 0.4, k.z}, 0.5);
+        EXPECT_NEAR(h.depth, 0.1, 0.01);
+    }
+}
+
+// Non-finite or absurdly distant positions give no contact, and only the
+// cells around the point are visited however far out it is.
+TEST_F(wheel, runaway_positions_stay_bounded)
+{
+    for (double x : {double(NAN), double(INFINITY), -double(INFINITY), 1e13, -1e300}) {
+        SCOPED_TRACE(x);
         at(x, 1.5, x);
         EXPECT_FALSE(wheel_probe(&ground, &w));
+        EXPECT_FALSE(sphere_terrain(&ground, {x, 0.5, 5}, 1).depth > 0);
     }
-    // just past the edge: the edge cells still carry it
-    at(ground.extent + 0.2, 1 + 1.1666 - 0.1, 5);
+    // a million feet out the ground is still there
+    at(-1e6, 1 + 1.1666 - 0.1, 1e6);
     EXPECT_TRUE(wheel_probe(&ground, &w));
     EXPECT_FALSE(wheel_probe(nullptr, &w));
+
+    auto count = [&](double x, double z, double reach) {
+        int n = 0;
+        for_each_triangle(&ground, x, z, reach, [&n](v3, v3, v3, v3) { ++n; });
+        return n;
+    };
+    EXPECT_EQ(count(-1e9 + 0.5, 3e8 + 0.5, 1.1666), 2 * 3 * 3);
+    EXPECT_EQ(count(5.5, 5.5, 1.1666), 2 * 3 * 3);
+    // a huge reach is held to the grid's size per side
+    int side = ground.dim + 1;
+    EXPECT_EQ(count(5, 5, 1e9), 2 * side * side);
+    EXPECT_EQ(count(5, 5, double(NAN)), 0);
 }
 
 TEST_F(wheel, contact_on_a_ridge_uses_the_edge)

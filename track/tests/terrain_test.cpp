@@ -44,9 +44,15 @@ TEST_F(small_field, HeightAndNormalFollowTheCheckerboardSplit) {
         // cell (1,0), odd: near triangle from (1,0); far triangle from (2,1)
         {"odd cell, near triangle", 2.6f, 0.4f, 4.4f, {-4, 4, -18}},
         {"odd cell, far triangle", 3.6f, 1.6f, 15.6f, {-20, 4, -34}},
-        // outside the grid the edge column continues: h(0, j) = j, h(4, j) = 33j + 8
+        // outside the grid the edge heights continue: h(0, j) = j,
+        // h(4, j) = 33j + 8, h(i, 0) = 2i, h(i, 4) = 34i + 4
         {"left of the grid", -10.0f, 1.0f, 0.5f, {0, 4, -2}},
         {"right of the grid", 100.0f, 3.0f, 57.5f, {0, 4, -66}},
+        {"in front of the grid", 3.0f, -7.0f, 3.0f, {-4, 4, 0}},
+        {"behind the grid", 5.0f, 50.0f, 89.0f, {-68, 4, 0}},
+        {"near corner", -5.0f, -5.0f, 0.0f, {0, 4, 0}},
+        {"corner beyond x", 20.0f, -3.0f, 8.0f, {0, 4, 0}},
+        {"corner beyond z", -1.0f, 30.0f, 4.0f, {0, 4, 0}},
         {"far corner", 1e30f, 1e30f, 140.0f, {0, 4, 0}},
     };
     for (const query_case &c : cases) {
