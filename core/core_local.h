@@ -274,6 +274,7 @@ struct program_state {
     std::string track_title;          // the start track's description
     std::unique_ptr<track_state, track_state_deleter> track;  // the loaded track and its riders
     int exit_code = 0;                    // of a run that ends through shutdown
+    std::string dead_end;                 // why there is no track (the no-track screen shows it)
     bool fixed_file_match = false;
     velk_window *window = nullptr;
     frame_loop loop;

@@ -24,6 +24,20 @@ namespace {
 
 program_state *g_program = nullptr;
 
+// Why a run has no track: one line on standard error and in the log; a
+// window shows it on the no-track screen.
+void dead_end(program_state *p, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+void dead_end(program_state *p, const char *fmt, ...) {
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    velk_log("%s\n", line);
+    std::fprintf(stderr, "%s\n", line);
+    p->dead_end = line;
+}
+
 // Shown on the loading screen once it exists; always logged.
 void progress(const char *stage) {
     velk_log("%s\n", stage);
@@ -178,6 +192,7 @@ void use_track_services(bool headless) {
     s.tick = [] { (void)loading_screen_tick(); };
     s.verbosity = verbosity;
     s.load_shape = load_shape_handle;
+    height_image_fill_services(&s);
     if (!headless)
         terrain_render_fill_services(&s);
     track_set_services(s);
@@ -335,8 +350,9 @@ int kessrun_main(int argc, char **argv) {
     std::set_new_handler(out_of_memory);
     kr_set_out_of_memory_handler([](size_t) { out_of_memory(); });
 
-    // 2. A closed standard output must not kill "--record-video".
-    velk_prepare_stdout();
+    // 2. Standard streams that cannot end in the log, a closed standard
+    // output that does not kill "--record-video", Ctrl-C as a close request.
+    velk_prepare_process();
 
     // 3. Game data and the log.
     start_log();
@@ -389,8 +405,10 @@ int kessrun_main(int argc, char **argv) {
     if (!sw.headless)
         p->window = velk_window_open("Kessrun", windowed ? sw.width : mode.width, windowed ? sw.height : mode.height,
                                  sw.colour_bits, !windowed, 0, sw.depth_bits, 0, 0);
-    if (!p->window && !sw.headless)
+    if (!p->window && !sw.headless) {
+        std::fprintf(stderr, "%s\n", velk_window_error());
         return 1;
+    }
 
     // 14. The GL layer and the context's facts.
     bool gl_ready = !sw.headless && krglInit();
@@ -429,6 +447,7 @@ int kessrun_main(int argc, char **argv) {
     // 15.
     if (!sw.headless && (gl.major < 3 || (gl.major == 3 && gl.minor < 1))) {
         velk_log("OpenGL version too old\n");
+        std::fprintf(stderr, "OpenGL version too old (%s)\n", gl.version.c_str());
         return shutdown_tail(p);
     }
 
@@ -471,6 +490,8 @@ int kessrun_main(int argc, char **argv) {
     p->start_track = find_start_track(p->tracks, sw.track);
     if (p->start_track >= 0)
         p->track_title = p->tracks[size_t(p->start_track)].description;
+    else
+        dead_end(p, "Can't find track \"%s\"", sw.track.c_str());
 
     // 25.
     if (p->window)
@@ -525,7 +546,13 @@ int kessrun_main(int argc, char **argv) {
         rq.erode_amount = sw.erode_amount;
         rq.roost_frequency = sw.roost_frequency;
         rq.seed = uint32_t(velk_seconds() * 1000.0) ^ uint32_t(std::time(nullptr));
-        (void)load_track(p->track.get(), rq);
+        if (!load_track(p->track.get(), rq))
+            dead_end(p, "Can't load track \"%s\"", rq.folder.c_str());
+    }
+    // A headless run without a track has nothing to do.
+    if (sw.headless && !p->dead_end.empty()) {
+        p->exit_code = 1;
+        return shutdown(p);
     }
     if (!sw.controls_file.empty()) {
         if (!read_controls_file(sw.controls_file.c_str(), &session.controls)) {
@@ -565,6 +592,7 @@ int kessrun_main(int argc, char **argv) {
     views.track = p->track.get();
     views.chase_center = sw.chase_center;
     views.print_orientation = sw.print_orientation;
+    views.no_track_message = p->dead_end;
     views_attach(&L, &views);
     double loop_start = velk_seconds();
     if (sw.headless || !velk_window_closed(p->window))

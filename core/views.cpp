@@ -233,8 +233,12 @@ bool place_camera(views_state *v, view_mode view, int width, int height, view_ca
 
 void hook_draw(void *ctx, view_mode view, int width, int height) {
     auto *v = static_cast<views_state *>(ctx);
-    if (!v->track || v->track->folder.empty() || !v->track->terrain.loaded)
+    if (!v->track || v->track->folder.empty() || !v->track->terrain.loaded) {
+        // The no-track screen says why there is no track.
+        if (!v->no_track_message.empty())
+            draw_message_text(v->no_track_message, width, height);
         return;
+    }
     views_sync_track(v);
     view_camera cam;
     if (place_camera(v, view, width, height, &cam))

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct track_state;
@@ -165,6 +166,7 @@ struct views_state {
     std::array<float, 3> chase_center = {0.0f, 2.52f, 0.52f};
     bool print_orientation = false;
     int verbosity = 0;
+    std::string no_track_message;  // drawn on the no-track screen when not empty
 
     orbit_state orbit;
     ride_gimbal gimbal;

@@ -1,6 +1,7 @@
 // The time-stamped input event queue: a fixed ring under a mutex, filled by
 // the window layer and the devices, emptied by the frame loop.
 #include "platform/platform.h"
+#include "platform/platform_local.h"
 
 #include <array>
 #include <mutex>
@@ -27,6 +28,9 @@ bool not_later(velk_clock t, velk_clock until)
 
 bool take(velk_event *out, const velk_clock *until)
 {
+    // A signal handler may not take the lock: the interrupt is queued here.
+    if (velk_take_interrupt())
+        input_queue_event_now(VELK_CLOSE, true);
     event_queue &q = queue();
     std::lock_guard<std::mutex> guard(q.lock);
     if (q.count == 0)

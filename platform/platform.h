@@ -73,9 +73,13 @@ void velk_sleep(int64_t sec, int32_t usec);
 // Opens a folder in the desktop's file browser (xdg-open), without waiting.
 [[nodiscard]] bool velk_open_folder(const char *path);
 
-// Standard output for "--record-video": a reader that goes away makes writes
-// fail instead of killing the process.
-void velk_prepare_stdout();
+// First thing at start-up: closed standard descriptors 0-2 are opened on
+// /dev/null, so no file opened later takes their place ("--record-video"
+// frames never land in the log); a reader of standard output that goes away
+// makes writes fail instead of killing the process; SIGINT and SIGTERM
+// become the close request (VELK_CLOSE), taken from the event queue like any
+// other event, and a second such signal ends the process at once.
+void velk_prepare_process();
 
 // ---------------------------------------------------------------- display modes
 
@@ -117,6 +121,9 @@ struct velk_window;
                                             bool fullscreen, int alpha_bits, int depth_bits, int stencil_bits,
                                             int accum_bits);
 void velk_window_close(velk_window *w);
+// Why the last velk_window_open failed, one line without a newline (already
+// logged); empty after a success.
+[[nodiscard]] const char *velk_window_error();
 // The version and kind of the context actually created.
 [[nodiscard]] velk_gl_request velk_window_gl(const velk_window *w);
 // Whether the window is shown (mapped and not minimised).

@@ -10,6 +10,15 @@
 // programs that link no window object still link.
 bool velk_show_system_message_box(const char *caption, const char *text);
 
+// Whether the window half refuses a video driver that shows nothing
+// ("offscreen", "dummy", "evdev"): it does unless `asked` (SDL_VIDEODRIVER,
+// a comma-separated list, null when unset) names it.
+bool invisible_driver_refused(const char *driver, const char *asked);
+
+// Whether SIGINT or SIGTERM arrived since the last call (clears it). The
+// event queue turns it into a VELK_CLOSE event.
+bool velk_take_interrupt();
+
 // Test hooks: put the log back to its never-opened state (closing any open
 // file), and make the options be read again from VELK_OPTIONS.
 void velk_log_reset_for_tests();

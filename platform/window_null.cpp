@@ -82,6 +82,8 @@ void velk_window_close(velk_window *w)
     velk_log("Window shutdown complete\n");
 }
 
+const char *velk_window_error() { return ""; }
+
 velk_gl_request velk_window_gl(const velk_window *w) { return w ? w->gl : velk_gl_request{0, 0, velk_gl_kind::compatibility}; }
 
 bool velk_window_visible(const velk_window *w) { return w && w->open; }

@@ -57,6 +57,15 @@ int64_t clock_us(velk_clock c) { return c.sec * 1000000 + c.usec; }
 
 velk_clock clock_from_us(int64_t us) { return velk_clock{us / 1000000, int32_t(us % 1000000)}; }
 
+// Why the last window could not be opened; logged as it is set.
+std::string window_failure;
+
+void fail(const std::string &text)
+{
+    window_failure = text;
+    velk_log("%s\n", text.c_str());
+}
+
 bool video_init()
 {
     if (video_tried) {
@@ -67,12 +76,22 @@ bool video_init()
     // scale a low-resolution buffer.
     SDL_SetHint(SDL_HINT_VIDEO_HIGHDPI_DISABLED, "0");
     SDL_SetHint(SDL_HINT_WINDOWS_DPI_AWARENESS, "permonitorv2");
-    // SDL turns SIGINT and SIGTERM into a quit event, which becomes the
-    // close request: Ctrl-C in a terminal ends the game through its normal
-    // shutdown, writing the configuration and the log.
+    // SDL's quit event becomes the close request and the game decides.
+    // (SIGINT and SIGTERM are caught by velk_prepare_process, so SDL leaves
+    // them alone.)
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-        velk_log("Can't initialise SDL video: %s\n", SDL_GetError());
+        fail(std::string("Can't initialise SDL video: ") + SDL_GetError());
+        return false;
+    }
+    // Without a display SDL may fall back to a driver that shows nothing:
+    // the game would run unseen for ever. Only a driver named in
+    // SDL_VIDEODRIVER is taken as it is.
+    const char *driver = SDL_GetCurrentVideoDriver();
+    if (driver && invisible_driver_refused(driver, SDL_getenv("SDL_VIDEODRIVER"))) {
+        fail(std::string("No display: SDL offers only its \"") + driver +
+             "\" video driver, which shows nothing (set SDL_VIDEODRIVER to use it anyway)");
+        SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
         return false;
     }
     velk_log("Display scaling disabled via SDL high-DPI hints\n");
@@ -309,6 +328,29 @@ template <typename F> void for_each_code_point(const char *s, F emit)
 
 } // namespace
 
+bool invisible_driver_refused(const char *driver, const char *asked)
+{
+    static const char *const invisible[] = {"offscreen", "dummy", "evdev"};
+    bool is_invisible = false;
+    for (const char *name : invisible) {
+        is_invisible = is_invisible || SDL_strcasecmp(driver, name) == 0;
+    }
+    if (!is_invisible) {
+        return false;
+    }
+    // SDL_VIDEODRIVER may list several drivers, separated by commas.
+    size_t len = std::strlen(driver);
+    for (const char *p = asked; p && *p;) {
+        const char *end = std::strchr(p, ',');
+        size_t n = end ? size_t(end - p) : std::strlen(p);
+        if (n == len && SDL_strncasecmp(p, driver, n) == 0) {
+            return false;
+        }
+        p = end ? end + 1 : p + n;
+    }
+    return true;
+}
+
 struct velk_window {
     window_handle window;
     context_handle context;
@@ -486,6 +528,7 @@ bool create_window(velk_window *w, const window_shape &s)
         velk_log("Can't create window!\n");
         velk_log("SDL: %s\n", SDL_GetError());
         velk_error("Can't create window!");
+        window_failure = std::string("Can't create window! (") + SDL_GetError() + ")";
         return false;
     }
     // SDL has loaded the GL library for this window by now.
@@ -530,8 +573,11 @@ velk_window *velk_window_open(const char *title, int width, int height, int colo
     if (!video_ready) {
         velk_log("Can't create window!\n");
         velk_error("Can't create window!");
+        if (window_failure.empty())
+            window_failure = "Can't create window!";
         return nullptr;
     }
+    window_failure.clear();
 
     // The context asked for, as the options may override it.
     velk_gl_request asked = gl_request;
@@ -583,6 +629,8 @@ velk_window *velk_window_open(const char *title, int width, int height, int colo
     if (!ok) {
         velk_log("Couldn't create OpenGL context with attributes\n");
         velk_log("SDL: %s\n", SDL_GetError());
+        window_failure = std::string("Couldn't create OpenGL ") + std::to_string(asked.major) + "." +
+                         std::to_string(asked.minor) + " context (" + SDL_GetError() + ")";
         velk_log("Destroying window\n");
         return nullptr;
     }
@@ -626,6 +674,8 @@ void velk_window_close(velk_window *w)
     SDL_EnableScreenSaver();
     velk_log("Window shutdown complete\n");
 }
+
+const char *velk_window_error() { return window_failure.c_str(); }
 
 velk_gl_request velk_window_gl(const velk_window *w) { return w ? w->gl : velk_gl_request{0, 0, velk_gl_kind::compatibility}; }
 

@@ -2,7 +2,8 @@
 // emulation, matrix stacks, the six shader programs, default textures,
 // context facts, statistics), images and textures (PPM, PGM, PNG, the
 // predictive J6/J7 format, ANIM1 animations, the texture cache with its
-// per-track lifetime and memory count, PNG writers) and screenshots.
+// per-track lifetime and memory count, PNG writers), screenshots, and
+// messages drawn with a built-in block font.
 //
 // Owns:      the GL entry-point table, the command queue and vertex batch,
 //            the programs, every texture, the alias table, the image cache,
@@ -26,6 +27,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Fixed-function enums the core headers leave out; the layer emulates them.
@@ -297,6 +299,16 @@ void pause_animation(GLuint texture);
 // Current frame and frame count of a texture's animation; false when none.
 [[nodiscard]] bool animation_frame(GLuint texture, int *frame, int *frames);
 
+// ---------------------------------------------------------------- messages
+
+// Draws the text (lines split at '\n') centred in a width x height viewport,
+// white on a dark band across the window, with a built-in 5x7 block font:
+// upper-case letters, digits and punctuation (lower case is shown as upper
+// case, other characters as '?'). Needs no font or image file. Leaves the
+// unlit program current, depth testing off and face culling on, and the
+// queue flushed.
+void draw_message_text(std::string_view text, int width, int height);
+
 // ---------------------------------------------------------------- screenshots and video
 
 // The first free screenshot number: one more than the highest N among the
@@ -349,6 +361,9 @@ void terrain_render_set_wireframe(bool on);
 // Sets the renderer's load steps, release and the "terrain.png" reader and
 // writer in the services (other members are left as they are).
 void terrain_render_fill_services(track_services *s);
+// Only the "terrain.png" reader and writer, which need no GL context
+// (headless runs read height images too).
+void height_image_fill_services(track_services *s);
 
 // The load-time steps (also reachable one by one for tests and tools).
 void terrain_render_upload_heights(Terrain *t);

@@ -156,6 +156,10 @@ void terrain_render_fill_services(track_services *s) {
     s->render_build_lod = terrain_render_build_lod;
     s->render_sort_decals = terrain_render_sort_decals;
     s->render_unload = terrain_render_unload;
+    height_image_fill_services(s);
+}
+
+void height_image_fill_services(track_services *s) {
     s->read_height_image = [](const char *path, height_image *out) {
         return image_read_png_grey16(path, &out->samples, &out->width, &out->height);
     };

@@ -3,6 +3,8 @@
 
 #include "core/core_local.h"
 #include "core/lifecycle_local.h"
+#include "hash/hash.h"
+#include "render/render.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +16,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -88,13 +95,26 @@ protected:
         if (!fs::exists(fs::path(KR_DATA_DIR) / "tracks" / "motocross" / "terrain.hf"))
             GTEST_SKIP() << "no generated data in " << KR_DATA_DIR;
     }
+    std::string command(const std::string &args) {
+        return "cd '" + dir.string() + "' && exec env -u VELK_LOGFILE -u VELK_LOGFILE_FLAGS -u DISPLAY" +
+               " -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy KR_HOME='" KR_DATA_DIR "' XDG_DATA_HOME='" +
+               (dir / "xdg").string() + "' '" KESSRUN_EXE "' " + args + " >/dev/null 2>stderr.txt";
+    }
     int run(const std::string &args) {
-        std::string cmd = "cd '" + dir.string() + "' && env -u VELK_LOGFILE -u VELK_LOGFILE_FLAGS -u DISPLAY" +
-                          " -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy KR_HOME='" KR_DATA_DIR "' XDG_DATA_HOME='" +
-                          (dir / "xdg").string() + "' '" KESSRUN_EXE "' " + args + " >/dev/null 2>stderr.txt";
-        int status = std::system(cmd.c_str());
+        int status = std::system(command(args).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    // The program as a child process of its own (the shell execs it).
+    pid_t start(const std::string &args) {
+        std::string cmd = command(args);
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+    fs::path home() { return dir / "xdg" / "Kessrun"; }
     std::string read(const fs::path &p) {
         std::ifstream in(p);
         std::stringstream ss;
@@ -241,6 +261,98 @@ TEST_F(Headless, FullThrottleOffTheEdgeStaysOnTheGround) {
         terrain_unload(&t);
     }
     EXPECT_GE(tracks, 3);
+}
+
+// A start that cannot go on says why, on standard error and in the log, and
+// a headless run then ends with 1 instead of running without a track.
+TEST_F(Headless, DeadEndsSayWhy) {
+    fs::create_directories(home() / "tracks" / "broken");
+    std::ofstream(home() / "tracks" / "broken" / "terrain.hf") << "not a height field\n";
+    struct dead_end {
+        const char *args;
+        const char *line;
+    };
+    const dead_end cases[] = {
+        {"--track motocros", "Can't find track \"motocros\"\n"},
+        {"--track broken", "Can't load track \"tracks/broken\"\n"},
+    };
+    for (const dead_end &c : cases) {
+        EXPECT_EQ(run(std::string("--headless --quit-after 1 ") + c.args), 1) << c.args;
+        EXPECT_NE(read(dir / "stderr.txt").find(c.line), std::string::npos) << read(dir / "stderr.txt");
+        EXPECT_NE(read(home() / "lastlog.txt").find(c.line), std::string::npos) << c.args;
+    }
+}
+
+// A track whose heights come from "terrain.png" has them headless too: the
+// height digest (logged with --super-debug) is that of the image's samples,
+// not of an all-zero field.
+TEST_F(Headless, HeightImageTrackHasItsHeights) {
+    fs::path track = home() / "tracks" / "pngland";
+    fs::create_directories(track.parent_path());
+    fs::copy(fs::path(KR_DATA_DIR) / "tracks" / "motocross", track, fs::copy_options::recursive);
+    std::string hf = read(track / "terrain.hf");
+    size_t colon = hf.find(':');
+    ASSERT_NE(colon, std::string::npos);
+    int n = std::atoi(hf.c_str());
+    int dim = (1 << (n + 1)) + 1;
+    ASSERT_EQ(hf.size() - colon - 1, size_t(dim) * size_t(dim) * 2);
+    std::vector<uint16_t> samples(size_t(dim) * size_t(dim));
+    for (size_t k = 0; k < samples.size(); ++k)
+        samples[k] = uint16_t(uint8_t(hf[colon + 1 + 2 * k]) | uint8_t(hf[colon + 2 + 2 * k]) << 8);
+    auto raw = ripemd160(std::span(reinterpret_cast<const uint8_t *>(hf.data() + colon + 1), hf.size() - colon - 1));
+    char want[41];
+    digest_to_hex(raw.data(), raw.size(), want);
+    std::ofstream(track / "terrain.hf", std::ios::trunc) << hf.substr(0, colon) << "\n";
+    ASSERT_TRUE(WritePng16((track / "terrain.png").c_str(), samples.data(), dim, dim));
+
+    ASSERT_EQ(run("--headless --super-debug --track pngland --quit-after 0.1"), 0) << read(dir / "stderr.txt");
+    std::string log = read(home() / "lastlog.txt");
+    EXPECT_NE(log.find("Loading '@tracks/pngland'"), std::string::npos);
+    EXPECT_NE(log.find(std::string(want) + "\n"), std::string::npos) << "height digest " << want;
+}
+
+// Ctrl-C in a headless run ends it through the normal shutdown: exit code
+// 0, the configuration written and every telemetry line whole.
+TEST_F(Headless, InterruptEndsThroughTheNormalShutdown) {
+    pid_t pid = start("--headless --track motocross --telemetry t.csv");
+    ASSERT_GT(pid, 0);
+    auto wait_for = [&](double seconds, int *status) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < until) {
+            if (waitpid(pid, status, WNOHANG) == pid)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    int status = 0;
+    // Running the race: telemetry lines are coming.
+    for (int i = 0; i < 3000 && !(fs::exists(dir / "t.csv") && fs::file_size(dir / "t.csv") > 100000); ++i)
+        ASSERT_FALSE(wait_for(0.02, &status)) << read(dir / "stderr.txt");
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    bool ended = wait_for(30, &status);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(ended) << "still running 30 s after SIGINT";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string csv = read(dir / "t.csv");
+    ASSERT_FALSE(csv.empty());
+    EXPECT_EQ(csv.back(), '\n');
+    std::istringstream lines(csv);
+    std::string line;
+    std::getline(lines, line);
+    int expected_tic = 1;
+    while (std::getline(lines, line)) {
+        ASSERT_EQ(std::atoi(line.c_str()), expected_tic) << line;
+        ASSERT_EQ(std::count(line.begin(), line.end(), ','), 23) << line;
+        ++expected_tic;
+    }
+    std::string log = read(home() / "lastlog.txt");
+    EXPECT_NE(log.find("Writing config files"), std::string::npos);
+    EXPECT_NE(log.find("Finished deallocating track"), std::string::npos);
 }
 
 }  // namespace

@@ -32,11 +32,17 @@ protected:
     void TearDown() override { fs::remove_all(root); }
 
     // No display is offered, so start-up stops where it needs the window.
-    run_result run(const std::string &args) {
+    // `streams` redirects the program's standard streams (default: output
+    // dropped, errors kept).
+    run_result run(const std::string &args, const std::string &driver = "SDL_VIDEODRIVER=dummy",
+                   std::string streams = "") {
         std::string err = (root / "stderr.txt").string();
-        std::string cmd = "env -u VELK_LOGFILE -u VELK_LOGFILE_FLAGS -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy"
-                          " KR_HOME='" + (root / "data").string() + "' XDG_DATA_HOME='" + (root / "xdg").string() +
-                          "' '" KESSRUN_EXE "' " + args + " >/dev/null 2>'" + err + "'";
+        if (streams.empty())
+            streams = ">/dev/null 2>'" + err + "'";
+        std::string cmd = "env -u VELK_LOGFILE -u VELK_LOGFILE_FLAGS -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " +
+                          driver + " KR_HOME='" + (root / "data").string() + "' XDG_DATA_HOME='" +
+                          (root / "xdg").string() + "' timeout 60 '" KESSRUN_EXE "' " + args + " " + streams;
+        std::ofstream(err, std::ios::trunc).flush();
         int status = std::system(cmd.c_str());
         std::ifstream in(err);
         std::stringstream ss;
@@ -86,6 +92,31 @@ TEST_F(StartUp, NoWindowExitsWithOne) {
     run_result r = run("--bikes 3");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err.rfind("--bikes doesn't do anything anymore\n", 0), 0u) << r.err;
+}
+
+// Without a display, video drivers that show nothing are refused unless
+// SDL_VIDEODRIVER names them: the run ends with a line on standard error
+// instead of running unseen.
+TEST_F(StartUp, NoDisplayIsADeadEndThatSaysSo) {
+    fs::create_directories(root / "data" / "tracks");
+    for (const char *driver : {"", "SDL_VIDEODRIVER=dummy"}) {
+        run_result r = run("", driver);
+        EXPECT_EQ(r.exit_code, 1) << driver;
+        bool says_why = r.err.find("No display") != std::string::npos || r.err.find("Can't") != std::string::npos;
+        EXPECT_TRUE(says_why) << driver << ": " << r.err;
+        EXPECT_EQ(r.err.back(), '\n') << driver;
+    }
+}
+
+// Closed standard streams are reopened before the log is opened, so what
+// the program writes to them never lands in the log.
+TEST_F(StartUp, ClosedStandardStreamsStayOutOfTheLog) {
+    fs::create_directories(root / "data" / "tracks");
+    run_result r = run("--nope", "SDL_VIDEODRIVER=dummy", "<&- >&- 2>&-");
+    EXPECT_EQ(r.exit_code, 1);
+    std::string log = log_text();
+    EXPECT_NE(log.find("Kessrun version"), std::string::npos) << log;
+    EXPECT_EQ(log.find("bad option"), std::string::npos) << log;
 }
 
 TEST_F(StartUp, OpenHomeAloneStartsNoLog) {

@@ -2,7 +2,13 @@
 
 #include "platform/platform.h"
 
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -144,6 +150,48 @@ TEST_F(events_test, producers_on_other_threads_lose_nothing_below_capacity)
         total++;
     }
     EXPECT_EQ(total, threads * per_thread);
+}
+
+// In a child process, since it changes the process: closed standard
+// descriptors come back on /dev/null (so a file opened next does not take
+// their place), the first SIGINT becomes the close request and the second
+// one has its default action again.
+TEST(Process, ClosedStreamsReopenAndInterruptBecomesClose)
+{
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        struct stat null_st = {};
+        if (stat("/dev/null", &null_st) != 0)
+            _exit(10);
+        close(0);
+        close(1);
+        close(2);
+        velk_prepare_process();
+        for (int fd = 0; fd <= 2; ++fd) {
+            struct stat st = {};
+            if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || st.st_rdev != null_st.st_rdev)
+                _exit(11 + fd);
+        }
+        std::FILE *f = std::tmpfile();
+        if (!f || fileno(f) <= 2)
+            _exit(14);
+        input_clear_events();
+        raise(SIGINT);
+        velk_event e{};
+        if (!input_next_event(&e) || e.code != VELK_CLOSE || !e.pressed)
+            _exit(15);
+        if (input_next_event(&e))
+            _exit(16);
+        struct sigaction now = {};
+        if (sigaction(SIGINT, nullptr, &now) != 0 || now.sa_handler != SIG_DFL)
+            _exit(17);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed check " << WEXITSTATUS(status);
 }
 
 }  // namespace

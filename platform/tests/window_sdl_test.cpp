@@ -15,6 +15,27 @@
 
 namespace {
 
+// ---------------------------------------------------------------- video drivers
+
+TEST(VideoDriver, DriversThatShowNothingOnlyWhenAskedFor)
+{
+    struct driver_case {
+        const char *driver;
+        const char *asked;
+        bool refused;
+    };
+    const driver_case cases[] = {
+        {"x11", nullptr, false},          {"wayland", "", false},          {"offscreen", nullptr, true},
+        {"dummy", nullptr, true},         {"evdev", "", true},             {"offscreen", "x11", true},
+        {"dummy", "dummy", false},        {"offscreen", "OFFSCREEN", false}, {"offscreen", "x11,offscreen", false},
+        {"dummy", "dummy2", true},        {"dummy", "x11,dum", true},
+    };
+    for (const driver_case &c : cases) {
+        EXPECT_EQ(invisible_driver_refused(c.driver, c.asked), c.refused)
+            << c.driver << " asked " << (c.asked ? c.asked : "(unset)");
+    }
+}
+
 // ---------------------------------------------------------------- key table
 
 struct key_case {

@@ -7,6 +7,7 @@
 
 #include <png.h>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -279,6 +280,49 @@ TEST_F(Textures, ScreenshotsMatchTheWindowAndNeverOverwrite)
     for (size_t i : {size_t(0), img.pixels.size() / 2 / 3 * 3, img.pixels.size() - 3}) {
         expect_near({img.pixels[i], img.pixels[i + 1], img.pixels[i + 2]}, sky, "screenshot");
     }
+}
+
+// The built-in block font: white glyph pixels on a dark band across the
+// window, the sky above and below; lower case is drawn as upper case, and a
+// character without a glyph as '?'.
+TEST_F(Textures, MessageTextIsDrawnWithTheBlockFont)
+{
+    int width = 0, height = 0;
+    ASSERT_TRUE(velk_frame_begin(w->window, &width, &height));
+    auto count = [&](std::string_view text, std::array<int, 3> colour) {
+        clear_to_sky(width, height);
+        draw_message_text(text, width, height);
+        std::vector<uint8_t> rgb;
+        EXPECT_TRUE(read_frame_rgb(width, height, &rgb));
+        int n = 0;
+        for (size_t k = 0; k + 2 < rgb.size(); k += 3) {
+            n += std::abs(rgb[k] - colour[0]) <= 2 && std::abs(rgb[k + 1] - colour[1]) <= 2 &&
+                 std::abs(rgb[k + 2] - colour[2]) <= 2;
+        }
+        return n;
+    };
+    const std::array<int, 3> white = {255, 255, 255};
+    int lit_i = count("I", white);
+    // "I" has 11 lit font pixels, each a square of whole screen pixels.
+    ASSERT_GT(lit_i, 0);
+    EXPECT_EQ(lit_i % 11, 0) << lit_i;
+    int scale = int(std::lround(std::sqrt(lit_i / 11)));
+    EXPECT_EQ(lit_i, 11 * scale * scale);
+    EXPECT_EQ(count("i", white), lit_i);
+    EXPECT_EQ(count("~", white), count("?", white));
+    EXPECT_EQ(count(" ", white), 0);
+    // The band spans the width at the middle; the sky stays at the top. The
+    // text is on the screen without a further flush (the frame swap follows).
+    clear_to_sky(width, height);
+    draw_message_text("I", width, height);
+    uint8_t direct[4] = {};
+    gl.ReadPixels(0, height / 2, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, direct);
+    expect_near({direct[0], direct[1], direct[2]}, {25, 25, 25}, "band read back directly");
+    expect_near(pixel_at(0, height / 2), {25, 25, 25}, "band at the left edge");
+    expect_near(pixel_at(width - 1, height / 2), {25, 25, 25}, "band at the right edge");
+    expect_near(pixel_at(0, height - 1), sky, "sky at the top");
+    EXPECT_EQ(krglGetError(), GLenum(GL_NO_ERROR));
+    velk_frame_end(w->window);
 }
 
 TEST(Screenshot, FirstNumberFollowsTheHighestAndDoesNotWrap)
