@@ -4,8 +4,8 @@
 // Owns:      the log file, the platform options (VELK_OPTIONS), the clock and
 //            precise sleep, the message box, the user's directories, the file
 //            system calls the data-file code needs, the one window with its GL
-//            context, the display mode list, and the time-stamped input event
-//            queue.
+//            context, the display mode list, the time-stamped input event
+//            queue, the standard descriptors and the interrupt signals.
 // Depends:   nothing in the program; SDL2 and POSIX underneath.
 // Called by: every other folder (log, clock); start-up and the frame loop
 //            (window, events); the data-file code (directories, files).
