@@ -14,14 +14,16 @@
 // false (after a line on standard error) when a file cannot be written.
 #pragma once
 
-// The starter tracks: a flat practice field, an outdoor motocross track and
-// a stadium supercross track, each a complete folder under out_dir/tracks/.
+// The starter tracks: a flat practice field, an outdoor motocross track
+// (with hay bales along a berm and a flag tower as statues) and a stadium
+// supercross track, each a complete folder under out_dir/tracks/.
 [[nodiscard]] bool generate_tracks(const char *out_dir);
 
 // The collision shapes the bike models name: "generic_frame.shp",
 // "generic_fork_upper.shp", "generic_fork_lower.shp", "generic_swingarm.shp",
 // "front_wheel.shp", "rear_wheel.shp" and "generic_rider.shp", made from the
-// shared bike geometry.
+// shared bike geometry; and those of the track objects: "startgate.shp"
+// (every starting-gate piece), "haybale.shp" and "flagtower.shp" (statues).
 [[nodiscard]] bool generate_shapes(const char *out_dir);
 
 // The images the drawing needs: "ground-hardpack.png", "ground-loam.png",

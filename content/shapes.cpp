@@ -1,7 +1,10 @@
 // shapes.cpp -- the collision shapes of the bike parts that the bike models
 // name: spheres laid along each part's geometry, in the part's body
 // coordinates (the model position less the body's rest position), so that
-// what collides matches the bodies the simulation builds.
+// what collides matches the bodies the simulation builds. Also the shapes
+// of the track objects: the starting-gate piece, a hay bale and a flag
+// tower, in their own model coordinates (y up from the ground, z towards
+// the back, the way a bike at rest faces).
 
 #include "content/content.h"
 #include "sim/sim.h"
@@ -48,6 +51,41 @@ std::vector<sphere> wheel(double ring, double tube)
     for (int k = 0; k < 8; ++k) {
         double a = k * std::numbers::pi / 4;
         s.push_back({0, ring * std::cos(a), ring * std::sin(a), tube, 1.0, k_stiffness, k_damping});
+    }
+    return s;
+}
+
+// One starting-gate piece, 3 ft wide: a grate hinged on the ground at the
+// model origin and lying back from it towards the riders when down. Raised,
+// it turns up about the hinge and its back edge stands in front of the
+// front wheels on the grid.
+std::vector<sphere> starting_gate()
+{
+    std::vector<sphere> s;
+    for (int row = 0; row < 7; ++row)
+        for (int col = 0; col < 6; ++col)
+            s.push_back({-1.25 + 0.5 * col, 0.25, 0.4 + 0.5 * row, 0.25, 0.5, 5000, 300});
+    return s;
+}
+
+// A big square bale, 6 ft long (along x), 2.4 ft deep and high: soft and
+// grippy.
+std::vector<sphere> hay_bale()
+{
+    std::vector<sphere> s;
+    for (int k = 0; k < 4; ++k)
+        s.push_back({-1.8 + 1.2 * k, 1.2, 0, 1.2, 0.9, 2500, 150});
+    return s;
+}
+
+// A scaffold tower of four legs 3.5 ft apart, 14.7 ft high.
+std::vector<sphere> flag_tower()
+{
+    std::vector<sphere> s;
+    for (int leg = 0; leg < 4; ++leg) {
+        double x = leg & 1 ? 1.75 : -1.75, z = leg & 2 ? 1.75 : -1.75;
+        for (int k = 0; k < 21; ++k)
+            s.push_back({x, 0.35 + 0.7 * k, z, 0.35, 0.4, 5000, 300});
     }
     return s;
 }
@@ -108,5 +146,8 @@ bool generate_shapes(const char *out_dir)
            write_shape(out_dir, "generic_swingarm.shp", arm) &&
            write_shape(out_dir, "front_wheel.shp", wheel(m.front_ring_radius, m.front_tube_radius)) &&
            write_shape(out_dir, "rear_wheel.shp", wheel(m.rear_ring_radius, m.rear_tube_radius)) &&
-           write_shape(out_dir, "generic_rider.shp", rider);
+           write_shape(out_dir, "generic_rider.shp", rider) &&
+           write_shape(out_dir, "startgate.shp", starting_gate()) &&
+           write_shape(out_dir, "haybale.shp", hay_bale()) &&
+           write_shape(out_dir, "flagtower.shp", flag_tower());
 }

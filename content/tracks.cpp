@@ -4,7 +4,7 @@
 // over a base terrain. From that come every file of a track folder:
 // "terrain.hf" (inline samples), "shadows.pgm" (cast from the sun of the
 // "lighting" file), "tileinfo", "tilemap", "desc", "lighting",
-// "timing_gates" and, for the motocross track, "cameras".
+// "timing_gates" and, for the motocross track, "cameras" and "statues".
 
 #include "content/content.h"
 
@@ -94,7 +94,6 @@ struct path_point {
     double x, z;
     double tx, tz;      // unit tangent
     double curvature;   // signed, 1/ft, positive turning left (towards +left normal)
-    double profile;     // height of the features along the track
 };
 
 struct centre_line {
@@ -122,14 +121,14 @@ centre_line make_centre_line(const std::vector<std::array<double, 2>> &ctrl) {
     dense.push_back(dense.front());
     centre_line line;
     double carried = 0;  // arc length since the last kept point
-    line.pts.push_back({dense[0][0], dense[0][1], 0, 0, 0, 0});
+    line.pts.push_back({dense[0][0], dense[0][1], 0, 0, 0});
     for (size_t k = 1; k < dense.size(); ++k) {
         double ax = dense[k - 1][0], az = dense[k - 1][1];
         double seg = std::hypot(dense[k][0] - ax, dense[k][1] - az);
         double at = 1.0 - carried;
         while (at <= seg) {
             double f = at / seg;
-            line.pts.push_back({ax + (dense[k][0] - ax) * f, az + (dense[k][1] - az) * f, 0, 0, 0, 0});
+            line.pts.push_back({ax + (dense[k][0] - ax) * f, az + (dense[k][1] - az) * f, 0, 0, 0});
             at += 1.0;
         }
         carried = seg - (at - 1.0);
@@ -183,15 +182,99 @@ size_t nearest_point(const centre_line &line, double x, double z) {
 
 // ---------------------------------------------------------------- features along the track
 
-enum class feature_kind { whoops, rhythm, jump, table, roller };
+// A jump's height along the track, given as its slope at knots: between two
+// knots the slope changes linearly, so a face is straight and every toe,
+// lip and knuckle is rounded over its bend.
+struct slope_profile {
+    std::vector<double> u{0.0}, slope{0.0}, height{0.0};
+
+    double end() const { return u.back(); }
+    // The slope turns to `to` over `len` feet.
+    void bend(double len, double to) {
+        height.push_back(height.back() + (slope.back() + to) * 0.5 * len);
+        u.push_back(u.back() + len);
+        slope.push_back(to);
+    }
+    // The present slope runs on until the height is `target`.
+    void hold_to(double target) {
+        double run = (target - height.back()) / slope.back();
+        if (run > 0)
+            bend(run, slope.back());
+    }
+    double at(double x) const {
+        if (x <= 0 || x >= end())
+            return x <= 0 ? 0.0 : height.back();
+        size_t k = size_t(std::upper_bound(u.begin(), u.end(), x) - u.begin()) - 1;
+        double t = x - u[k], len = u[k + 1] - u[k];
+        return height[k] + slope[k] * t + (slope[k + 1] - slope[k]) * t * t / (2 * len);
+    }
+};
+
+enum class feature_kind { whoops, rhythm, roller, shaped };
 
 struct feature {
     feature_kind kind;
     double s0;      // start, feet from the start line
     double length;  // feet along the track
     double height;
-    double period;  // whoops and rhythm: one bump; jumps: the gap
+    double period;  // whoops and rhythm: one bump
+    slope_profile shape{};  // shaped features: jumps and table tops
 };
+
+double tan_deg(double degrees) {
+    return std::tan(degrees * k_pi / 180.0);
+}
+
+// Faces rise and fall at these angles at most, so that a wheel rolls over
+// every part of a jump that it does not fly over.
+constexpr double k_back_deg = 27.0;   // behind a take-off and before a landing
+constexpr double k_toe = 6.0;         // the concave start of a face
+constexpr double k_crest = 2.0;       // lips and knuckles
+constexpr double k_landing_toe = 10.0;
+
+// A double: a take-off face of `face_deg` up to the lip at `lip` ft, a gap
+// of `gap` ft from the lip to the landing's knuckle half a foot lower, and
+// a landing of `landing_deg`, longer and flatter than the face. Between the
+// two the ground goes down to the track and back up at 27 degrees, so a
+// short jump lands in a dip that can be ridden out of.
+feature double_jump(double s0, double lip, double gap, double face_deg, double landing_deg) {
+    double face = tan_deg(face_deg), back = tan_deg(k_back_deg), land = tan_deg(landing_deg);
+    auto build = [&](double floor) {
+        slope_profile p;
+        p.bend(k_toe, face);
+        p.hold_to(lip);
+        double lip_at = p.end();
+        p.bend(k_crest, -back);
+        p.hold_to(back * 2.0);
+        p.bend(4.0, 0.0);
+        p.bend(floor, 0.0);
+        p.bend(4.0, back);
+        p.hold_to(lip - 0.5 - (back - land) * 0.5 * k_crest);
+        p.bend(k_crest, -land);
+        double knuckle = p.end() - lip_at;
+        p.hold_to(land * k_landing_toe * 0.5);
+        p.bend(k_landing_toe, 0.0);
+        return std::pair{p, knuckle};
+    };
+    double floor = std::max(0.0, gap - build(0.0).second);
+    slope_profile p = build(floor).first;
+    return {feature_kind::shaped, s0, p.end(), lip, 0, p};
+}
+
+// A table top: the face up to the lip at `height`, a flat top `top` ft
+// long, and a landing of `landing_deg` from its far edge.
+feature table_top(double s0, double height, double top, double face_deg, double landing_deg) {
+    double face = tan_deg(face_deg), land = tan_deg(landing_deg);
+    slope_profile p;
+    p.bend(k_toe, face);
+    p.hold_to(height - face * 0.5 * k_crest);
+    p.bend(k_crest, 0.0);
+    p.bend(top, 0.0);
+    p.bend(k_crest, -land);
+    p.hold_to(land * k_landing_toe * 0.5);
+    p.bend(k_landing_toe, 0.0);
+    return {feature_kind::shaped, s0, p.end(), height, 0, p};
+}
 
 // Height of one feature at u feet past its start (0 outside it).
 double feature_height(const feature &f, double u) {
@@ -207,24 +290,8 @@ double feature_height(const feature &f, double u) {
         double t = std::fmod(u, f.period) / f.period;
         return f.height * (t < 0.45 ? smooth(t / 0.45) : smooth(1.0 - (t - 0.45) / 0.55));
     }
-    case feature_kind::jump: {
-        // Take-off ramp, a gap at ground level, a landing ramp down.
-        double ramp = (f.length - f.period) * 0.4;
-        double land = f.length - f.period - ramp;
-        if (u < ramp)
-            return f.height * smooth(u / ramp);
-        if (u < ramp + f.period)
-            return 0.0;
-        return f.height * 0.9 * smooth(1.0 - (u - ramp - f.period) / land);
-    }
-    case feature_kind::table: {
-        double face = f.length * 0.3;
-        if (u < face)
-            return f.height * smooth(u / face);
-        if (u > f.length - face)
-            return f.height * smooth((f.length - u) / face);
-        return f.height;
-    }
+    case feature_kind::shaped:
+        return f.shape.at(u);
     }
     return 0;
 }
@@ -322,6 +389,7 @@ struct track_design {
     std::array<double, 3> sun;  // towards the sun (normalised when used)
     const char *lighting_extra = "";
     bool cameras = false;
+    bool statues = false;  // hay bales along the sharpest berm, a flag tower by the start
 };
 
 struct built_track {
@@ -331,6 +399,7 @@ struct built_track {
     std::vector<int32_t> nearest;    // path index per sample, -1 away from the track
     std::vector<float> distance;     // to the centre line
     std::vector<float> lateral;      // signed, positive to the left of travel
+    std::vector<float> along;        // ahead of the nearest centre-line point
     centre_line line;
     size_t start_index = 0;
 };
@@ -341,6 +410,15 @@ double from_start(const built_track &b, size_t k) {
     return std::fmod(double(k) + m - double(b.start_index), m);
 }
 
+// Height of the features at s feet from the start line.
+double profile_at(const track_design &d, double s, double length) {
+    s = std::fmod(s + length, length);
+    double h = 0;
+    for (const feature &f : d.features)
+        h += feature_height(f, s - f.s0);
+    return h;
+}
+
 void build_heights(const track_design &d, built_track *b) {
     b->n = d.n;
     b->dim = (1 << (d.n + 1)) + 1;
@@ -349,17 +427,12 @@ void build_heights(const track_design &d, built_track *b) {
     b->line = make_centre_line(d.control);
     b->start_index = nearest_point(b->line, d.start[0], d.start[1]);
     size_t m = b->line.pts.size();
-    for (size_t k = 0; k < m; ++k) {
-        double s = from_start(*b, k), h = 0;
-        for (const feature &f : d.features)
-            h += feature_height(f, s - f.s0);
-        b->line.pts[k].profile = h;
-    }
 
     size_t count = size_t(b->dim) * size_t(b->dim);
     b->nearest.assign(count, -1);
     b->distance.assign(count, 1e30f);
     b->lateral.assign(count, 0);
+    b->along.assign(count, 0);
     double reach = d.half_width + d.shoulder + 2.0;
     int r = int(std::ceil(reach / d.spacing));
     for (size_t k = 0; k < m; ++k) {
@@ -375,6 +448,7 @@ void build_heights(const track_design &d, built_track *b) {
                     b->nearest[at] = int32_t(k);
                     // left normal of (tx, tz) is (tz, -tx) with z down the map
                     b->lateral[at] = float(dx * p.tz - dz * p.tx);
+                    b->along[at] = float(dx * p.tx + dz * p.tz);
                 }
             }
         }
@@ -396,8 +470,13 @@ void build_heights(const track_design &d, built_track *b) {
                 double berm = d.berm_height * strength * smoothstep(0.0, d.half_width + 2.0, outside);
                 // Level across the track: its surface follows the ground
                 // under the centre line.
-                double centre = d.ground ? d.ground(p.x, p.z) : 0.0;
-                h = (1.0 - w) * h + w * (centre + p.profile + berm);
+                // The ground and the features at the sample's own distance
+                // along the track, not the nearest point's, so that a face
+                // crossing the grid at an angle stays a plane and not a stair.
+                double a = std::clamp(double(b->along[at]), -0.5, 0.5);
+                double centre = d.ground ? d.ground(p.x + p.tx * a, p.z + p.tz * a) : 0.0;
+                double s = from_start(*b, size_t(b->nearest[at])) + a;
+                h = (1.0 - w) * h + w * (centre + profile_at(d, s, b->line.length) + berm);
             }
             b->heights[at] = float(h);
         }
@@ -571,6 +650,37 @@ bool write_cameras(const fs::path &dir, const track_design &d, const built_track
     return write_text(dir / "cameras", text);
 }
 
+// Hay bales end to end along the outside of the sharpest turn, on the berm
+// just beyond the track's edge, and a flag tower beside the start straight.
+bool write_statues(const fs::path &dir, const track_design &d, const built_track &b) {
+    const std::vector<path_point> &pts = b.line.pts;
+    size_t m = pts.size(), peak = 0;
+    for (size_t k = 0; k < m; ++k)
+        if (std::fabs(pts[k].curvature) > std::fabs(pts[peak].curvature))
+            peak = k;
+    std::string text;
+    // Bales 6 ft long, 7 ft apart along the centre line, where the turn is
+    // at least half as sharp as at its sharpest (40 ft either side at most).
+    double sharp = std::fabs(pts[peak].curvature) * 0.5;
+    size_t before = 0, after = 0;
+    while (before < 40 && std::fabs(pts[(peak + m - before - 1) % m].curvature) >= sharp)
+        ++before;
+    while (after < 40 && std::fabs(pts[(peak + after + 1) % m].curvature) >= sharp)
+        ++after;
+    double off = d.half_width + 3.0;  // on the berm's crest
+    double side = pts[peak].curvature > 0 ? -1.0 : 1.0;  // the outside of the turn
+    for (size_t n = 0; n * 7 <= before + after; ++n) {
+        const path_point &p = pts[(peak + m - before + n * 7) % m];
+        double x = p.x + p.tz * off * side, z = p.z - p.tx * off * side;
+        append(&text, "[%f %f %f] %f @haybale.jm @haybale.png @haybale.shp\n", x, 0.0, z, std::atan2(-p.tz, p.tx));
+    }
+    const path_point &p = pts[(b.start_index + 40) % m];
+    double out = d.half_width + d.shoulder + 8.0;
+    append(&text, "[%f %f %f] %f @flagtower.jm @flagtower.png @flagtower.shp\n", p.x - p.tz * out, 0.0,
+           p.z + p.tx * out, std::atan2(-p.tz, p.tx));
+    return write_text(dir / "statues", text);
+}
+
 bool write_track(const fs::path &root, const track_design &d) {
     fs::path dir = root / "tracks" / d.folder;
     std::error_code ec;
@@ -589,6 +699,8 @@ bool write_track(const fs::path &root, const track_design &d) {
               write_timing_gates(dir, d, b, &gates);
     if (ok && d.cameras)
         ok = write_cameras(dir, d, b, gates);
+    if (ok && d.statues)
+        ok = write_statues(dir, d, b);
     return ok;
 }
 
@@ -640,12 +752,12 @@ track_design valley_motocross() {
     d.gate_interval = 110.0;
     d.gates = {true, 10, 3.0};
     d.features = {
-        {feature_kind::table, 700, 90, 6.0, 0},
+        table_top(700, 5.0, 24, 24, 11),
         {feature_kind::roller, 950, 60, 3.0, 0},
-        {feature_kind::jump, 1250, 120, 7.0, 50},
+        double_jump(1250, 6.0, 19, 26, 12),
         {feature_kind::rhythm, 1700, 150, 3.5, 30},
-        {feature_kind::table, 2300, 110, 8.0, 0},
-        {feature_kind::jump, 2800, 110, 6.0, 40},
+        table_top(2230, 6.0, 30, 26, 12),
+        double_jump(2420, 5.0, 17, 25, 12),
         {feature_kind::roller, 3200, 80, 4.0, 0},
         {feature_kind::rhythm, 3450, 90, 3.0, 30},
     };
@@ -655,9 +767,10 @@ track_design valley_motocross() {
     d.sand_from = 1950;
     d.sand_to = 2200;
     d.ground = valley_ground;
-    d.sun = {0.55, 0.6, 0.35};
+    d.sun = {0.7, 0.42, 0.45};  // late afternoon: the jumps cast shadows
     d.lighting_extra = "fog [ 0.7 0.78 0.85 ] 0.0004\n";
     d.cameras = true;
+    d.statues = true;
     return d;
 }
 
@@ -686,7 +799,7 @@ track_design stadium_supercross() {
 }
 
 // Positions the supercross sections on its lanes once the centre line is
-// known: whoops on the second lane, rhythm on the third, a triple on the
+// known: whoops on the second lane, rhythm on the third, a double on the
 // fourth, a table top on the way back.
 void place_stadium_features(track_design *d) {
     centre_line line = make_centre_line(d->control);
@@ -696,10 +809,10 @@ void place_stadium_features(track_design *d) {
         return std::fmod(double(nearest_point(line, x, z)) + double(m) - double(start), double(m));
     };
     d->features = {
-        {feature_kind::whoops, s_of(190, 95), 100, 2.5, 10},
-        {feature_kind::rhythm, s_of(95, 150), 100, 4.0, 20},
-        {feature_kind::jump, s_of(190, 205), 90, 6.0, 45},
-        {feature_kind::table, s_of(16, 160), 60, 4.0, 0},
+        {feature_kind::whoops, s_of(190, 95), 96, 2.0, 12},
+        {feature_kind::rhythm, s_of(95, 150), 100, 3.5, 20},
+        double_jump(s_of(175, 205), 4.5, 16, 25, 13),
+        table_top(s_of(16, 160), 4.0, 14, 24, 12),
     };
     d->sand_from = s_of(190, 95);
     d->sand_to = d->sand_from + 100;

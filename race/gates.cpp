@@ -173,11 +173,13 @@ void tilt_gate_object(const starting_gate &g, track_objects *objects) {
     double c = std::cos(g.heading), s = std::sin(g.heading);
     double a = double(g.up) * 3.0 * k_pi / 16.0;
     double ca = std::cos(a), sa = std::sin(a);
-    // Rows: the heading's x axis, then up and back turned about it.
+    // Rows: the heading's x axis, then up and back turned about it. The
+    // piece lies back from its hinge towards the riders when down; raising
+    // it lifts that back edge in front of their wheels.
     objects->statues[size_t(g.object)].orientation = {
         float(c), 0.0f, float(-s),
-        float(sa * s), float(ca), float(sa * c),
-        float(ca * s), float(-sa), float(ca * c),
+        float(-sa * s), float(ca), float(-sa * c),
+        float(ca * s), float(sa), float(ca * c),
     };
 }
 

@@ -7,7 +7,8 @@
 //            "timing_gates"); nothing global but the services.
 // Depends:   files/ (data streams), track/ (terrain heights, the track
 //            objects that draw the starting-gate pieces, digging), sim/ (the
-//            race tic steps the physics world), platform/ (log).
+//            race tic steps the physics world and collides the bikes with the
+//            track objects' shapes), platform/ (log).
 // Called by: the track lifecycle (read, raise the gates, back-up), the race
 //            tic (gate progress, starting gates, false start, each tic), the
 //            results and the HUD (laps, order, penalties), the editor (write).
@@ -16,6 +17,7 @@
 //            load. The race tic fills each rider's positions every tic.
 #pragma once
 
+#include "sim/sim.h"
 #include "track/track.h"
 
 #include <array>
@@ -202,14 +204,21 @@ bool time_trial_backup(const race_timing &rt, race_rider *r, int32_t count, cons
 
 // ---------------------------------------------------------------- race tic
 //
-// One tic of the whole simulation (offline game): contacts and rider
-// collisions, the physics step, roost, digging, the rider updates, gate
-// progress, the roost particles' flight, the starting gates, the tic count.
-
-struct RiderState;
+// One tic of the whole simulation (offline game): contacts with the ground
+// and the track objects, rider collisions, the physics step, roost, digging,
+// the rider updates, gate progress, the roost particles' flight, the
+// starting gates, the tic count.
 
 constexpr int RACE_SLOTS = 160;
 constexpr int ROOST_POOL_SIZE = 2000;
+
+// A track object that bikes collide with: the collision shape of a statue,
+// placed where the statue stands when a bike comes near it.
+struct solid_object {
+    uint32_t shape = 0;  // the statue's shape handle it was made from
+    int gate = -1;       // the starting-gate piece the statue draws, -1 none
+    ShapeInstance placed;
+};
 
 // Slot modes.
 constexpr int32_t SLOT_LOCAL = 0;
@@ -256,6 +265,8 @@ struct race_state {
     std::array<race_rider, RACE_SLOTS> riders{};
     std::array<std::array<dig_accumulator, 2>, RACE_SLOTS> dig{};  // front, rear
     roost_pool roost;
+    // One per statue of `objects`, remade when the statues change.
+    std::vector<solid_object> solids;
     int roost_frequency = 1000;  // 0..1000
     bool time_trial = false;
     std::mt19937 rng{1};
@@ -265,6 +276,9 @@ struct race_state {
 };
 
 // The race tic. Slots with a built bike in sim's slot table take part.
+// Bikes driven here touch every statue with a shape, and the starting-gate
+// pieces while these stand (up above 0) up to the start tic + 10 s; a
+// replayed bike touches only those gate pieces.
 void race_tic(race_state *rs);
 
 // Whether a slot counts as present on the track (drawing, sound): a bike

@@ -146,6 +146,98 @@ bool has_bike(int slot) {
     return r && r->built;
 }
 
+// Every part of a rider lies within this distance of its frame body.
+double rider_reach(const RiderState *r) {
+    vec c = v3(dBodyGetPosition(r->body[BODY_FRAME].get()));
+    double reach = 0;
+    for (int part = 0; part < BODY_COUNT; ++part) {
+        double size = 0;
+        if (part == BODY_FRONT_WHEEL || part == BODY_REAR_WHEEL) {
+            const WheelContact &w = r->wheel[part == BODY_FRONT_WHEEL ? 0 : 1];
+            size = w.ring_radius + w.tube_radius;
+        } else if (const Shape *s = r->shape[size_t(part)].shape) {
+            size = s->bounding_radius;
+        }
+        vec d = sub(v3(dBodyGetPosition(r->body[size_t(part)].get())), c);
+        reach = std::max(reach, std::sqrt(dot(d, d)) + size);
+    }
+    return reach;
+}
+
+// One solid per statue; remade (the only allocation) when the statues or
+// their shapes change. The gate marks are set afresh every tic.
+void sync_solids(race_state *rs) {
+    const std::vector<statue> &st = rs->objects->statues;
+    bool same = rs->solids.size() == st.size();
+    for (size_t i = 0; same && i < st.size(); ++i)
+        same = rs->solids[i].shape == st[i].shape;
+    if (!same) {
+        rs->solids.assign(st.size(), solid_object{});
+        for (size_t i = 0; i < st.size(); ++i) {
+            rs->solids[i].shape = st[i].shape;
+            rs->solids[i].placed = InstanceShape(shape_from_handle(st[i].shape));
+        }
+    }
+    for (solid_object &o : rs->solids)
+        o.gate = -1;
+    if (!rs->timing)
+        return;
+    for (size_t g = 0; g < rs->timing->gates.size(); ++g) {
+        int k = rs->timing->gates[g].object;
+        if (k >= 0 && size_t(k) < rs->solids.size())
+            rs->solids[size_t(k)].gate = int(g);
+    }
+}
+
+// The statue's shape where the statue stands. Its orientation rows are the
+// model's axes in the world; ODE's layout holds them as columns.
+void place_solid(solid_object *o, const statue &s) {
+    const double pos[3] = {s.x, s.y, s.z};
+    double rot[12] = {};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            rot[4 * r + c] = s.orientation[size_t(3 * c + r)];
+    place_shape(&o->placed, pos, rot);
+}
+
+// Contacts of the bikes with the track objects near them, made in this
+// tic's contact group alongside the ground contacts.
+void object_contacts(race_state *rs) {
+    if (!rs->objects)
+        return;
+    sync_solids(rs);
+    if (rs->solids.empty())
+        return;
+    const std::vector<statue> &st = rs->objects->statues;
+    // The gate pieces are solid while they stand, up to 10 s after the
+    // start: a time trial, whose clock starts past that, rides through.
+    bool gate_time = int64_t(rs->clock.tic) <= int64_t(rs->clock.start_tic) + 10 * RACE_TICS_PER_SECOND;
+    for (int k = 0; k < RACE_SLOTS; ++k) {
+        RiderState *r = rider_slot(k);
+        if (!r || !r->built || !(r->presence > 0.25f))
+            continue;
+        bool replayed = rs->mode[size_t(k)] == SLOT_REPLAYED;
+        if (replayed && !gate_time)
+            continue;
+        vec c = v3(dBodyGetPosition(r->body[BODY_FRAME].get()));
+        double reach = rider_reach(r);
+        for (size_t i = 0; i < rs->solids.size(); ++i) {
+            solid_object &o = rs->solids[i];
+            if (!o.placed.shape)
+                continue;
+            if (o.gate >= 0 ? !(gate_time && rs->timing->gates[size_t(o.gate)].up > 0) : replayed)
+                continue;
+            const statue &s = st[i];
+            vec d = sub(c, vec{s.x, s.y, s.z});
+            double near = reach + o.placed.shape->bounding_radius;
+            if (!(dot(d, d) <= near * near))
+                continue;
+            place_solid(&o, s);
+            (void)collide_with_object(r, &o.placed, nullptr);
+        }
+    }
+}
+
 }  // namespace
 
 void roost_pool_reset(roost_pool *p) {
@@ -244,7 +336,7 @@ bool slot_present(const race_state &rs, int slot) {
 
 void race_tic(race_state *rs) {
     // Which bikes collide: offline every bike driven here; replayed bikes
-    // only meet the starting-gate pieces, which have no collision yet.
+    // only meet the starting-gate pieces.
     for (int k = 0; k < RACE_SLOTS; ++k) {
         RiderState *r = rider_slot(k);
         if (!r || !r->built)
@@ -254,8 +346,10 @@ void race_tic(race_state *rs) {
         r->collides = !replayed;
     }
 
-    // Contacts, collisions, the step, the contact group emptied and the
-    // rider updates.
+    object_contacts(rs);
+
+    // Ground contacts, collisions, the step, the contact group emptied and
+    // the rider updates.
     physics_tic_params p;
     p.terrain = rs->terrain;
     p.tic = rs->clock.tic;

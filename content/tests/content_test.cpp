@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -138,6 +141,89 @@ TEST_F(content, TimingGatesFormALap) {
         EXPECT_EQ(int(first.size()), checkpoints);
         EXPECT_EQ(first, normal);
         EXPECT_EQ(pieces > 0, std::string(name) != "practice") << name;
+    }
+}
+
+struct gate_line {
+    double x, z, nx, nz;
+};
+
+// The checkpoints of a track's "timing_gates", in the order of a lap.
+std::vector<gate_line> lap_gates(const fs::path &folder) {
+    std::string text = read_file(folder / "timing_gates");
+    size_t at = text.find("checkpoints:");
+    size_t lap = text.find("firstlap:");
+    std::vector<gate_line> gates;
+    if (at == std::string::npos || lap == std::string::npos)
+        return gates;
+    std::istringstream in(text.substr(at + 12, lap - at - 12));
+    std::string line;
+    while (std::getline(in, line)) {
+        float r, x, y, z, nx, ny, nz;
+        if (std::sscanf(line.c_str(), "%f [ %f %f %f ] [ %f %f %f ]", &r, &x, &y, &z, &nx, &ny, &nz) == 7)
+            gates.push_back({x, z, nx, nz});
+    }
+    return gates;
+}
+
+// Rides each track's centre line, a curve from gate to gate through the
+// timing gates along their directions, and bounds what a wheel meets: the
+// slope of the ground along the line, and the step between neighbouring
+// height samples around it. A vertical face (a jump's gap dug as a pit)
+// fails both.
+TEST_F(content, CentreLineCanBeRolledOver) {
+    const double max_slope = std::tan(35.0 * 3.14159265358979 / 180.0);
+    for (const char *name : k_tracks) {
+        fs::path folder = root / "tracks" / name;
+        Terrain t;
+        ASSERT_TRUE(terrain_load(&t, folder.c_str())) << name;
+        std::vector<gate_line> gates = lap_gates(folder);
+        ASSERT_GE(gates.size(), 3u) << name;
+        auto sample = [&t](int i, int j) {
+            i = std::clamp(i, 0, t.dim - 1);
+            j = std::clamp(j, 0, t.dim - 1);
+            return t.heights[size_t(j) * size_t(t.dim) + size_t(i)];
+        };
+        double worst_slope = 0, worst_step = 0, ridden = 0;
+        std::string slope_at, step_at;
+        for (size_t g = 0; g < gates.size(); ++g) {
+            const gate_line &a = gates[g], &b = gates[(g + 1) % gates.size()];
+            double chord = std::hypot(b.x - a.x, b.z - a.z);
+            int steps = int(std::ceil(chord * 2.0));
+            double px = a.x, pz = a.z, ph = terrain_height_at(&t, float(a.x), float(a.z));
+            for (int k = 1; k <= steps; ++k) {
+                // cubic Hermite from a to b, tangents along the gates
+                double u = double(k) / steps, u2 = u * u, u3 = u2 * u;
+                double h00 = 2 * u3 - 3 * u2 + 1, h10 = u3 - 2 * u2 + u, h01 = -2 * u3 + 3 * u2, h11 = u3 - u2;
+                double x = h00 * a.x + h10 * chord * a.nx + h01 * b.x + h11 * chord * b.nx;
+                double z = h00 * a.z + h10 * chord * a.nz + h01 * b.z + h11 * chord * b.nz;
+                double h = terrain_height_at(&t, float(x), float(z));
+                double run = std::hypot(x - px, z - pz);
+                if (run > 0.05 && std::fabs(h - ph) / run > worst_slope) {
+                    worst_slope = std::fabs(h - ph) / run;
+                    slope_at = "(" + std::to_string(x) + ", " + std::to_string(z) + ")";
+                }
+                ridden += run;
+                int ci = int(std::floor(x / t.spacing)), cj = int(std::floor(z / t.spacing));
+                for (int j = cj - 1; j <= cj + 2; ++j)
+                    for (int i = ci - 1; i <= ci + 2; ++i) {
+                        double step = std::max(std::fabs(sample(i + 1, j) - sample(i, j)),
+                                               std::fabs(sample(i, j + 1) - sample(i, j)));
+                        if (step > worst_step) {
+                            worst_step = step;
+                            step_at = "(" + std::to_string(i) + ", " + std::to_string(j) + ")";
+                        }
+                    }
+                px = x;
+                pz = z;
+                ph = h;
+            }
+        }
+        std::printf("%s: %.0f ft ridden, steepest %.1f degrees, largest step %.2f ft (%.1f ft apart)\n", name,
+                    ridden, std::atan(worst_slope) * 180 / 3.14159265358979, worst_step, double(t.spacing));
+        EXPECT_GT(ridden, 500.0) << name;
+        EXPECT_LE(worst_slope, max_slope) << name << " at " << slope_at;
+        EXPECT_LE(worst_step, max_slope * t.spacing) << name << " between samples at " << step_at;
     }
 }
 

@@ -247,8 +247,10 @@ TEST_F(oval, StartingGatesDropInAQuarterSecond) {
     update_starting_gates(&rt, clock, &objects);
     EXPECT_EQ(rt.gates[0].up, 1.0f);
     const statue &s = objects.statues[0];
+    // Raised, the piece's back (+z, towards the riders) is lifted.
     EXPECT_NEAR(s.orientation[4], std::cos(3.0 * k_pi / 16.0), 1e-6);
-    EXPECT_NEAR(s.orientation[5], std::sin(3.0 * k_pi / 16.0), 1e-6);
+    EXPECT_NEAR(s.orientation[7], std::sin(3.0 * k_pi / 16.0), 1e-6);
+    EXPECT_NEAR(s.orientation[5], -std::sin(3.0 * k_pi / 16.0), 1e-6);
     clock.tic = 119;
     update_starting_gates(&rt, clock, &objects);
     EXPECT_EQ(rt.gates[0].up, 1.0f) << "held until start tic + replay delay";
