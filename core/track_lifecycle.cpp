@@ -18,7 +18,8 @@
 namespace {
 
 constexpr int32_t TIME_TRIAL_START_TIC = 300 * TICS_PER_SECOND;  // the start lies in the past
-constexpr int TIME_TRIAL_BACKUP = 3;
+constexpr int TIME_TRIAL_START_GATES = 2;  // gates before the finish line a lap starts
+constexpr int TIME_TRIAL_BACKUP = 3;       // the back-up count after the load
 constexpr int MAX_DROP_STEPS = 4096;  // 1024 ft of quarter-foot raises
 
 const char *const personalities[] = {"steady", "charger", "rookie"};
@@ -384,11 +385,15 @@ bool load_track(track_state *ts, const load_track_request &rq) {
     }
     stage_done("Loading bikes");
 
-    // 24., 26.
-    for (rider_slot_entry &s : ts->slots) {
+    // 24., 26. A replayed bike waits, absent, for its first samples.
+    for (int k = 0; k < RACE_SLOTS; ++k) {
+        rider_slot_entry &s = ts->slots[size_t(k)];
         s.history.tic.fill(-1);
         s.history.write = 0;
         s.history.pending = 0;
+        RiderState *r = rider_slot(k);
+        if (s.mode == SLOT_REPLAYED && r->built)
+            set_presence(r, 0);
     }
     roost_pool_reset(&rs.roost);
 
@@ -403,10 +408,12 @@ bool load_track(track_state *ts, const load_track_request &rq) {
     // 30.
     raise_starting_gates(&ts->timing, &ts->objects);
     // 31. A time trial starts two gates before the finish line.
+    rs.backup_count = TIME_TRIAL_START_GATES;
     if (rq.time_trial && ts->local_slot < RACE_SLOTS) {
         backup_pose pose;
         race_rider &rr = rs.riders[size_t(ts->local_slot)];
-        if (time_trial_backup(ts->timing, &rr, TIME_TRIAL_BACKUP, &ts->terrain, &pose)) {
+        rs.backup_count = TIME_TRIAL_BACKUP;
+        if (time_trial_backup(ts->timing, &rr, TIME_TRIAL_START_GATES, &ts->terrain, &pose)) {
             RiderState *r = rider_slot(ts->local_slot);
             double y = pose.position[1];
             for (int n = 0; n < MAX_DROP_STEPS; ++n) {

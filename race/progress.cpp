@@ -220,6 +220,30 @@ bool rider_finished(const race_timing &rt, const race_rider &r, const race_rider
     return mine >= 0 && mine >= c;
 }
 
+bool realign_target(const race_state &rs, int slot, std::array<double, 3> *out) {
+    if (!rs.timing || !rs.timing->valid || slot < 0 || slot >= RACE_SLOTS)
+        return false;
+    const race_timing &rt = *rs.timing;
+    const race_rider &r = rs.riders[size_t(slot)];
+    if (r.progress < 1)
+        return false;
+    // The leader by the running order's keys, without building the order.
+    const race_rider *leader = nullptr;
+    int32_t leader_tic = 0;
+    for (const race_rider &o : rs.riders) {
+        int32_t t = o.progress > 0 ? gate_time(o, o.progress - 1) : 0;
+        if (!leader || o.progress > leader->progress || (o.progress == leader->progress && t < leader_tic)) {
+            leader = &o;
+            leader_tic = t;
+        }
+    }
+    if (rider_finished(rt, r, leader, rs.clock.lap_target))
+        return false;
+    const checkpoint &g = gate_checkpoint(rt, r.progress);
+    *out = {g.x, g.y, g.z};
+    return true;
+}
+
 // ---------------------------------------------------------------- starting gates
 
 void raise_starting_gates(race_timing *rt, track_objects *objects) {

@@ -269,6 +269,9 @@ struct race_state {
     std::vector<solid_object> solids;
     int roost_frequency = 1000;  // 0..1000
     bool time_trial = false;
+    // Time trial: how many gates before the finish line a back-up reset
+    // puts the bike.
+    int32_t backup_count = 2;
     std::mt19937 rng{1};
     // A rider's lap was completed (results refresh); may be null.
     void (*lap_done)(void *ctx, int slot) = nullptr;
@@ -280,6 +283,12 @@ struct race_state {
 // pieces while these stand (up above 0) up to the start tic + 10 s; a
 // replayed bike touches only those gate pieces.
 void race_tic(race_state *rs);
+
+// Where a rider that realigns after a fall turns to: the next gate it must
+// pass. False without timing, before its first gate and once it has
+// finished (or the leader has finished and it has crossed a finish line
+// since).
+[[nodiscard]] bool realign_target(const race_state &rs, int slot, std::array<double, 3> *out);
 
 // Whether a slot counts as present on the track (drawing, sound): a bike
 // driven here (local or computer); a replayed slot needs recent replay

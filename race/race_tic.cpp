@@ -238,6 +238,14 @@ void object_contacts(race_state *rs) {
     }
 }
 
+bool realign_to_next_gate(void *ctx, RiderState *r, double target[3]) {
+    std::array<double, 3> p;
+    if (!realign_target(*static_cast<const race_state *>(ctx), r->slot, &p))
+        return false;
+    std::copy(p.begin(), p.end(), target);
+    return true;
+}
+
 }  // namespace
 
 void roost_pool_reset(roost_pool *p) {
@@ -344,6 +352,7 @@ void race_tic(race_state *rs) {
         bool replayed = rs->mode[size_t(k)] == SLOT_REPLAYED;
         r->simulated = !replayed;
         r->collides = !replayed;
+        r->ride.race_start_tic = rs->clock.start_tic;
     }
 
     object_contacts(rs);
@@ -355,7 +364,9 @@ void race_tic(race_state *rs) {
     p.tic = rs->clock.tic;
     p.rider_collisions = true;
     p.deformation = false;  // digging is done below, with the race's accumulators
+    set_realign_target(realign_to_next_gate, rs);
     physics_tic(p);
+    set_realign_target(nullptr, nullptr);
 
     // Roost: the slots with bikes, starting at tic mod their count.
     std::array<int, RACE_SLOTS> bikes{};

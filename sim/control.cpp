@@ -16,6 +16,7 @@ constexpr double SLOW_SPEED = 5;
 constexpr double DAB_SPEED = 15;
 
 realign_target_fn g_realign = nullptr;
+void *g_realign_ctx = nullptr;
 
 float clamped(float v, float lo, float hi)
 {
@@ -278,7 +279,7 @@ bool realign(RiderState *r, double v, double phi)
     if (!(v < SLOW_SPEED && std::fabs(phi) > PI / 8 && std::fabs(phi) < 7 * PI / 20))
         return true;
     double target[3];
-    if (!g_realign(r, target))
+    if (!g_realign(g_realign_ctx, r, target))
         return true;
     dBodyID frame = r->body[BODY_FRAME].get();
     v3 off = to_v3(target) - body_pos(frame);
@@ -357,12 +358,6 @@ void sit_dab_balance(RiderState *r)
         dBodyAddRelForceAtRelPos(frame, e, 0, 0, 0, 4, 0);
     }
 }
-
-// Controls as they were when the update began.
-struct held_controls {
-    float sit, front_brake, rear_brake;
-};
-held_controls g_held[MAX_RIDERS];
 
 } // namespace
 
@@ -504,22 +499,26 @@ void pull_frame(RiderState *r, v3 target, double limit)
     dBodyAddForce(frame, f.x, 0, f.z);
 }
 
-void set_realign_target(realign_target_fn fn)
+void set_realign_target(realign_target_fn fn, void *ctx)
 {
     g_realign = fn;
+    g_realign_ctx = ctx;
 }
 
 // ---------------------------------------------------------------- the update
 
-void rider_drive_step(RiderState *r, int32_t tic)
+void rider_update(RiderState *r, int32_t tic)
 {
     if (!r || !r->built)
         return;
-    held_controls &held = g_held[size_t(r->slot) % MAX_RIDERS];
-    held = {r->controls.sit, r->controls.front_brake, r->controls.rear_brake};
     dBodyID frame = r->body[BODY_FRAME].get();
     if (!r->ride.in_trouble && tic - r->ride.race_start_tic > 256 && length2(body_vel(frame)) < 25)
         r->ride.in_trouble = true;
+    if (r->presence <= 0.25f) {
+        foot_placement(r);
+        return;
+    }
+    const rider_controls held = r->controls;
     if (r->bump_timer < -1)
         r->bump_timer += 1;
     else if (r->bump_timer > 1)
@@ -533,25 +532,24 @@ void rider_drive_step(RiderState *r, int32_t tic)
         fallen_rider_step(r, tic);
     else
         feet_and_back_up(r, tic);
-    drivetrain_update(r);
-    auto_shift(r, tic);
-    brakes_update(r);
-}
-
-void rider_control_step(RiderState *r, int32_t tic)
-{
-    if (!r || !r->built)
-        return;
+    // the springs see this tic's automatic dab and walking
+    rider_mount_springs(r);
+    suspension_forces(r);
     if (!r->down) {
         if (r->params.arcade)
             arcade_steering(r);
         else
             normal_steering(r);
     }
+    drivetrain_update(r);
+    auto_shift(r, tic);
+    brakes_update(r);
     steering_damping(r);
+    if (!r->down && tic >= 2)
+        joint_drift_correction(r);
     if (!r->down && r->controls.sit > 0 && !r->params.arcade)
         sit_dab_balance(r);
-    const held_controls &held = g_held[size_t(r->slot) % MAX_RIDERS];
+    // the automatic dab, brakes and walking last one tic
     r->controls.sit = r->down ? 0.0f : clamped(held.sit, 0, 1);
     r->controls.front_brake = clamped(held.front_brake, 0, 1);
     r->controls.rear_brake = clamped(held.rear_brake, 0, 1);
@@ -564,7 +562,6 @@ physics_hooks standard_rider_hooks()
 {
     physics_hooks h;
     h.crash = crash_hook;
-    h.drive = rider_drive_step;
-    h.control = rider_control_step;
+    h.update = rider_update;
     return h;
 }

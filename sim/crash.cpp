@@ -144,6 +144,16 @@ void fallen_rider_step(RiderState *r, int32_t tic)
             tether(frame, a, rider, b, len);
         }
     }
+    // getting up: the foot on the low side is drawn in beside the bike
+    if (r->crash_timer < 320) {
+        size_t side = lean_angle(frame) > 0 ? 0 : 1;
+        v3 peg = side == 0 ? to_v3(m.left_peg) : to_v3(m.right_peg);
+        v3 target = rel_point(frame, peg + v3{0, 3, 1});
+        v3 p = to_v3(s.foot[side]), d = target - p;
+        double l = length(d), most = 4 * H;
+        if (finite(d))
+            s.foot[side] = to_f(l > most ? p + d * (most / l) : target);
+    }
     if (r->crash_timer <= 0)
         reseat(r);
 }

@@ -437,8 +437,9 @@ struct physics_hooks {
     void (*roost_and_marks)(RiderState *r, int32_t tic) = nullptr;  // after the contacts
     void (*dig)(RiderState *r, const Terrain *t) = nullptr;         // after the step
     void (*before_update)(RiderState *r, int32_t tic) = nullptr;    // computer riders, false start
-    void (*drive)(RiderState *r, int32_t tic) = nullptr;            // engine, drivetrain, brakes
-    void (*control)(RiderState *r, int32_t tic) = nullptr;          // steering, balance, crashes
+    // The whole rider update (suspension and mount springs included);
+    // without it a bike gets only its suspension and mount springs.
+    void (*update)(RiderState *r, int32_t tic) = nullptr;
     void (*after_update)(RiderState *r, int32_t tic) = nullptr;     // line recording
 };
 void physics_set_hooks(const physics_hooks &h);
@@ -542,16 +543,21 @@ void reseat(RiderState *r);
 void set_crash_penalties(const std::array<int32_t, 16> &tics);
 
 // Where the realigning rider turns to: false when it should not realign
-// (no gates, none passed yet, finished). The race fills it in.
-using realign_target_fn = bool (*)(RiderState *r, double target[3]);
-void set_realign_target(realign_target_fn fn);
+// (no gates, none passed yet, finished). The race tic puts its own in
+// place (with itself as `ctx`) while it steps the world; null: no
+// realigning.
+using realign_target_fn = bool (*)(void *ctx, RiderState *r, double target[3]);
+void set_realign_target(realign_target_fn fn, void *ctx);
 
-// The per-tic rider update in two hooks: `drive` (air time, crashes, the
-// fallen rider, feet and backing up, engine and brakes) and `control`
-// (steering, steering damping, sit/dab balance, controls written back).
-void rider_drive_step(RiderState *r, int32_t tic);
-void rider_control_step(RiderState *r, int32_t tic);
-// The hooks with crash, drive and control filled in (others null).
+// The per-tic rider update, in this order: the trouble flag (2 s after the
+// race start tic), then, for a present rider only (else just the feet):
+// bump timer, air time, crash detection, the fallen rider or feet and
+// backing up, mount springs and suspension, steering, engine and brakes,
+// steering damping and drift correction, sit/dab balance, and last the
+// controls written back (so the automatic dab, brakes and walking act
+// within the tic they are decided), the feet and the velocity ring.
+void rider_update(RiderState *r, int32_t tic);
+// The hooks with crash and update filled in (others null).
 [[nodiscard]] physics_hooks standard_rider_hooks();
 
 // Copies the current setup into a player's rider (a computer rider keeps

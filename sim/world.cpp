@@ -39,15 +39,14 @@ void update_rider(RiderState *r, int32_t tic)
 {
     if (g_hooks.before_update)
         g_hooks.before_update(r, tic);
-    if (r->presence > 0.25f) {
+    if (g_hooks.update) {
+        g_hooks.update(r, tic);
+    } else if (r->presence > 0.25f) {
+        // a bare bike: suspension and the rider held on, nobody riding
+        rider_mount_springs(r);
         suspension_forces(r);
-        if (g_hooks.drive)
-            g_hooks.drive(r, tic);
-        if (g_hooks.control)
-            g_hooks.control(r, tic);
         if (!r->down && tic >= 2)
             joint_drift_correction(r);
-        rider_mount_springs(r);
     }
     if (g_hooks.after_update)
         g_hooks.after_update(r, tic);

@@ -303,8 +303,36 @@ TEST_F(LoadTrack, TimeTrialPutsOneBikeInSlotZeroWithTheStartPast) {
     EXPECT_EQ(ts->slots[0].mode, SLOT_LOCAL);
     EXPECT_EQ(ts->race.clock.tic, 38400);
     EXPECT_GT(ts->race.clock.tic, ts->race.clock.start_tic);
-    // Three gates before the first lap's finish line.
-    EXPECT_EQ(ts->race.riders[0].progress, std::max(ts->timing.first_lap - 4, 0));
+    // Two gates before the first lap's finish line, facing along that gate,
+    // and the next back-up reset goes one further.
+    int32_t gate = ts->timing.first_lap - 3;
+    ASSERT_GE(gate, 0);
+    EXPECT_EQ(ts->race.riders[0].progress, gate);
+    const checkpoint &g = gate_checkpoint(ts->timing, gate);
+    EXPECT_LT(horizontal_distance(body_position(rider_slot(0), BODY_FRONT_WHEEL), g.x, g.z), 6.0f);
+    EXPECT_EQ(ts->race.backup_count, 3);
+}
+
+// A slot that waits for replay samples (code 5, and the placeholder of an
+// unknown code) holds a bike that is absent until samples come: it takes no
+// part in the world step and does not fall through the ground.
+TEST_F(LoadTrack, SlotsWaitingForSamplesStayPutAndAbsent) {
+    for (int32_t code : {5, 7, -3}) {
+        ASSERT_TRUE(load_track(ts.get(), race("motocross", {code, 1})));
+        RiderState *r = rider_slot(0);
+        ASSERT_TRUE(r->built) << code;
+        EXPECT_EQ(ts->slots[0].mode, SLOT_REPLAYED) << code;
+        std::array<float, 3> before = body_position(r, BODY_FRAME);
+        for (int n = 0; n < 256; ++n)
+            race_tic(&ts->race);
+        std::array<float, 3> after = body_position(r, BODY_FRAME);
+        EXPECT_EQ(after, before) << code;
+        EXPECT_FLOAT_EQ(r->presence, 0.0f) << code;
+        EXPECT_FALSE(slot_present(ts->race, 0)) << code;
+        // The local rider beside it is present.
+        EXPECT_TRUE(slot_present(ts->race, 1)) << code;
+        EXPECT_FLOAT_EQ(rider_slot(1)->presence, 1.0f) << code;
+    }
 }
 
 TEST_F(LoadTrack, MissingTerrainLeavesNoTrack) {

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -322,6 +323,47 @@ TEST_F(oval, TimeTrialBackUpRestartsBeforeTheFinish) {
     // A count past the start of the lap stops at its first gate.
     ASSERT_TRUE(time_trial_backup(rt, &s.r, 50, nullptr, &pose));
     EXPECT_EQ(pose.gate, 0);
+}
+
+// Where a rider realigning after a fall turns: the next gate, once it has
+// passed one, until it has finished.
+TEST_F(oval, RealignTargetIsTheNextGateUntilTheFinish) {
+    auto rs = std::make_unique<race_state>();
+    rs->timing = &rt;
+    rs->clock.lap_target = 1;
+    // Slot 1 leads and has finished lap 1 at tic 1000.
+    race_rider &leader = rs->riders[1];
+    for (int32_t k = 0; k < 6; ++k)
+        ASSERT_TRUE(set_gate_time(&leader, k, 100 * (k + 5)));
+    leader.progress = 6;
+    leader.finished = true;
+    struct row {
+        const char *what;
+        int32_t progress;
+        int32_t finish_tic;  // its stamp at the finish line, -1 none
+        bool finished, timing, realigns;
+    } rows[] = {
+        {"before the first gate", 0, -1, false, true, false},
+        {"between gates 2 and 3", 3, -1, false, true, true},
+        {"finished", 6, 1100, true, true, false},
+        {"crossed the line after the leader", 6, 1100, false, true, false},
+        {"no timing", 3, -1, false, false, false},
+    };
+    for (const row &c : rows) {
+        race_rider &r = rs->riders[0];
+        r = race_rider{};
+        for (int32_t k = 0; k < c.progress; ++k)
+            ASSERT_TRUE(set_gate_time(&r, k, k == 5 ? c.finish_tic : 100 * (k + 1)));
+        r.progress = c.progress;
+        r.finished = c.finished;
+        rt.valid = c.timing;
+        std::array<double, 3> at{};
+        EXPECT_EQ(realign_target(*rs, 0, &at), c.realigns) << c.what;
+        if (c.realigns) {
+            const checkpoint &g = gate_checkpoint(rt, c.progress);
+            EXPECT_EQ(at, (std::array<double, 3>{g.x, g.y, g.z})) << c.what;
+        }
+    }
 }
 
 }  // namespace

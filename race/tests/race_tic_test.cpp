@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <numbers>
 
 namespace {
 
@@ -110,6 +111,37 @@ protected:
         }
     }
 
+    // Stands the bike at (x, z) facing `heading`, leaning by `lean` (radians,
+    // positive to its left), just clear of the ground, at rest.
+    void stand(double x, double z, double heading, double lean) {
+        double y = terrain_height_at(&terrain, float(x), float(z));
+        place_rider(rider, x, y, z, heading);
+        dMatrix3 R;
+        dRFromAxisAndAngle(R, std::sin(heading), 0, std::cos(heading), lean);
+        const double *f = dBodyGetPosition(rider->body[BODY_FRAME].get());
+        double c[3] = {f[0], y, f[2]};
+        for (ode_body &b : rider->body) {
+            const double *p = dBodyGetPosition(b.get());
+            double d[3] = {p[0] - c[0], p[1] - c[1], p[2] - c[2]};
+            dBodySetPosition(b.get(), c[0] + R[0] * d[0] + R[1] * d[1] + R[2] * d[2],
+                             c[1] + R[4] * d[0] + R[5] * d[1] + R[6] * d[2],
+                             c[2] + R[8] * d[0] + R[9] * d[1] + R[10] * d[2]);
+            dMatrix3 turned;
+            dMultiply0_333(turned, R, dBodyGetRotation(b.get()));
+            dBodySetRotation(b.get(), turned);
+        }
+        for (int n = 0; n < 64 && rider_touches_terrain(rider, &terrain); ++n)
+            for (ode_body &b : rider->body) {
+                const double *p = dBodyGetPosition(b.get());
+                dBodySetPosition(b.get(), p[0], p[1] + 0.25, p[2]);
+            }
+    }
+    // The heading the frame faces now.
+    double heading() const {
+        const double *R = dBodyGetRotation(rider->body[BODY_FRAME].get());
+        return std::atan2(R[2], R[10]);  // the backward axis (sin h, ., cos h)
+    }
+
     fs::path folder;
     Terrain terrain;
     track_objects objects;
@@ -151,6 +183,90 @@ TEST_F(race_tic_test, ReplayedSlotIsNotSimulatedNorPresent) {
     EXPECT_FALSE(rider_slot(1)->simulated);
     EXPECT_FALSE(rider_slot(1)->collides);
     EXPECT_TRUE(rider_slot(0)->simulated);
+}
+
+// A rider that has passed a gate and lies leaning, nearly still, across the
+// track realigns after its fall: the bike turns towards the next gate, on
+// whichever side it lies, and only once a gate has been passed.
+TEST_F(race_tic_test, RealignAfterFallTurnsTowardsTheNextGate) {
+    struct row {
+        const char *what;
+        bool passed;      // gate 0 reached before the fall
+        double side;      // +1: the next gate on the bike's left
+        bool realign;     // the setup's "Realign After Fall"
+        double turn;      // expected sign of the turn, 0 none
+    } rows[] = {
+        {"next gate on the left", true, 1, true, 1},
+        {"next gate on the right", true, -1, true, -1},
+        {"no gate passed yet", false, 1, true, 0},
+        {"realign off", true, 1, false, 0},
+    };
+    const checkpoint &g0 = gate_checkpoint(rt, 0), &g1 = gate_checkpoint(rt, 1);
+    // Between gates 0 and 1, inside neither.
+    double x = g0.x + (g1.x - g0.x) * 0.4, z = g0.z + (g1.z - g0.z) * 0.4;
+    ASSERT_GT(std::hypot(x - g0.x, z - g0.z), g0.radius + 3.0);
+    ASSERT_GT(std::hypot(x - g1.x, z - g1.z), g1.radius + 3.0);
+    double to_gate = std::atan2(-(g1.x - x), -(g1.z - z));
+    setup_set_defaults();
+    for (const row &c : rows) {
+        physics_set_hooks({});
+        rs->riders[0] = race_rider{};
+        rs->clock.tic = 0;
+        if (c.passed)
+            ride(1);
+        ASSERT_EQ(rs->riders[0].progress, c.passed ? 1 : 0) << c.what;
+        apply_setup(rider, true);
+        rider->params.arcade = false;
+        rider->params.auto_align = c.realign;
+        physics_set_hooks(standard_rider_hooks());
+        stand(x, z, to_gate - c.side * std::numbers::pi / 2, 0.6);
+        double h0 = heading();
+        for (int n = 0; n < 48; ++n) {
+            set_throttle(rider, 0);
+            set_sit(rider, 1);
+            race_tic(rs.get());
+        }
+        double turned = std::remainder(heading() - h0, 2 * std::numbers::pi);
+        std::printf("%s: turned %.3f rad\n", c.what, turned);
+        EXPECT_FALSE(rider->down) << c.what;
+        if (c.turn != 0)
+            EXPECT_GT(turned * c.turn, 0.25) << c.what;
+        else
+            EXPECT_LT(std::fabs(turned), 0.1) << c.what;
+    }
+}
+
+// The rider counts from the race's start tic, not from tic 0: standing
+// still before the start is no trouble, and walking backwards waits for
+// the start (but for a step in the first second of every four).
+TEST_F(race_tic_test, RiderCountsFromTheRaceStartTic) {
+    struct row {
+        int32_t start_tic;
+        bool trouble, walks;
+    } rows[] = {{2000, false, false}, {0, true, true}};
+    const checkpoint &g0 = gate_checkpoint(rt, 0);
+    double heading0 = std::atan2(-g0.nx, -g0.nz);
+    physics_set_hooks(standard_rider_hooks());
+    for (const row &c : rows) {
+        rs->clock.start_tic = c.start_tic;
+        rs->clock.tic = 200;
+        rider->params.arcade = true;  // holds the bike up
+        stand(g0.x - g0.nx * 40.0, g0.z - g0.nz * 40.0, heading0, 0.0);
+        rider->ride.in_trouble = false;
+        std::array<float, 3> p0 = body_position(rider, BODY_FRAME);
+        for (int n = 0; n < 300; ++n) {  // tics 200 .. 499
+            set_back_up(rider, 1);
+            race_tic(rs.get());
+        }
+        std::array<float, 3> p1 = body_position(rider, BODY_FRAME);
+        double moved = std::hypot(p1[0] - p0[0], p1[2] - p0[2]);
+        std::printf("start tic %d: moved %.2f ft, trouble %d\n", c.start_tic, moved, int(rider->ride.in_trouble));
+        EXPECT_EQ(rider->ride.in_trouble, c.trouble) << c.start_tic;
+        if (c.walks)
+            EXPECT_GT(moved, 1.0) << c.start_tic;
+        else
+            EXPECT_LT(moved, 0.3) << c.start_tic;
+    }
 }
 
 TEST(roost_pool, FullPoolDropsParticlesUntilSomeLand) {

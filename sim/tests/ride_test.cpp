@@ -301,6 +301,56 @@ TEST_F(ride, dab_when_stopped_holds_a_standing_bike_up)
     EXPECT_EQ(r->controls.sit, 0);  // the automatic dab lasts one tic at a time
 }
 
+// How far the rider body sits above its rest point on the frame, along the
+// frame's up axis.
+double seat_height(const RiderState *r)
+{
+    const BikeModel &m = bike_models()[size_t(r->model)];
+    dBodyID frame = r->body[BODY_FRAME].get();
+    v3 off = to_v3(m.rider) - to_v3(m.frame);
+    dVector3 rest;
+    dBodyGetRelPointPos(frame, off.x, off.y, off.z, rest);
+    return dot(pos(r, BODY_RIDER) - to_v3(rest), body_axis(frame, 1));
+}
+
+// The mount springs see the sit/dab of the tic: the rider's own, and the
+// one the automatic dab and walking backwards set for that tic alone.
+TEST_F(ride, automatic_dab_and_walking_lower_the_rider_like_sitting)
+{
+    const Terrain &t = big_flat();
+    struct row {
+        const char *what;
+        float sit, back_up;
+        bool auto_dab, lowered;
+    } rows[] = {
+        {"riding", 0, 0, false, false},
+        {"sitting", 1, 0, false, true},
+        {"automatic dab", 0, 0, true, true},
+        {"walking backwards", 0, 1, false, true},
+    };
+    double riding = 0;
+    for (const row &c : rows) {
+        RiderState *r = cr125(t, 1024);
+        ASSERT_NE(r, nullptr);
+        r->params.arcade = true;  // holds the standing bike up, no dab of its own
+        r->params.auto_dab = c.auto_dab;
+        for (int k = 0; k < 192; ++k) {
+            hold(r, 0, 0, 0);
+            set_sit(r, c.sit);
+            set_back_up(r, c.back_up);
+            step(t);
+        }
+        double h = seat_height(r);
+        std::printf("%s: rider %.3f ft above the rest point\n", c.what, h);
+        if (!c.lowered)
+            riding = h;
+        else
+            EXPECT_LT(h, riding - 0.25) << c.what;
+        EXPECT_FALSE(r->down) << c.what;
+        destroy_rider(r);
+    }
+}
+
 TEST_F(ride, backing_up_walks_the_bike_backwards_only_when_slow)
 {
     const Terrain &t = big_flat();
@@ -396,7 +446,7 @@ TEST_F(ride, rider_thrown_off_the_frame_crashes_unless_arcade_or_shielded)
         // the ring remembers the same speed: only the speed difference counts
         for (vec3f &v : r->ride.rider_vel)
             v = {0, 0, float(-c.jolt)};
-        rider_drive_step(r, tic);
+        rider_update(r, tic);
         EXPECT_EQ(r->down, c.crashes) << c.jolt << " " << c.arcade << " " << c.bump;
         destroy_rider(r);
     }
@@ -418,13 +468,13 @@ void tilt(RiderState *r, double angle, double ground_y)
     }
 }
 
-bool target_left_behind(RiderState *r, double out[3])
+bool target_left_behind(void *, RiderState *r, double out[3])
 {
     v3 p = body_pos(r->body[BODY_FRAME].get());
     store(out, p + v3{-20, 0, 10});
     return true;
 }
-bool no_target(RiderState *, double *)
+bool no_target(void *, RiderState *, double *)
 {
     return false;
 }
@@ -437,7 +487,7 @@ TEST_F(ride, realign_turns_a_leaning_slow_bike_towards_its_target)
         ASSERT_NE(r, nullptr);
         r->params.auto_align = true;
         tilt(r, 0.6, 2.0);
-        set_realign_target(have ? target_left_behind : no_target);
+        set_realign_target(have ? target_left_behind : no_target, nullptr);
         double yaw = 0;
         for (int k = 0; k < 16; ++k) {
             hold(r, 0, 0, 0);
@@ -452,7 +502,67 @@ TEST_F(ride, realign_turns_a_leaning_slow_bike_towards_its_target)
             EXPECT_LT(std::fabs(yaw), 0.5);
         destroy_rider(r);
     }
-    set_realign_target(nullptr);
+    set_realign_target(nullptr, nullptr);
+}
+
+// A rider at or below a quarter presence still gets its trouble flag and its
+// feet placed; the rest of the update waits.
+TEST_F(ride, absent_rider_still_gets_the_trouble_flag_and_the_feet)
+{
+    const Terrain &t = big_flat();
+    for (float presence : {1.0f, 0.2f}) {
+        RiderState *r = cr125(t, 1024);
+        ASSERT_NE(r, nullptr);
+        r->params.arcade = true;
+        step(t, 16);
+        set_presence(r, presence);
+        r->ride.race_start_tic = tic;
+        r->ride.in_trouble = false;
+        r->ride.foot_down = 1;
+        r->ride.foot = {};
+        step(t, 200);
+        EXPECT_FALSE(r->ride.in_trouble) << presence;  // not 2 s yet
+        step(t, 100);
+        EXPECT_TRUE(r->ride.in_trouble) << presence;
+        EXPECT_EQ(r->ride.foot_down, 0.0f) << presence;
+        for (const vec3f &f : r->ride.foot)
+            EXPECT_LT(length(to_v3(f) - pos(r)), 4.0) << presence;  // on the pegs
+        destroy_rider(r);
+    }
+}
+
+// Getting up: below 320 tics down the foot on the low side is drawn towards
+// the point 3 ft above and 1 ft behind its peg, at up to 4 ft/s.
+TEST_F(ride, fallen_rider_draws_the_low_foot_in_below_320_tics)
+{
+    const Terrain &t = big_flat();
+    for (int32_t timer : {300, 400}) {
+        RiderState *r = cr125(t, 1024);
+        ASSERT_NE(r, nullptr);
+        step(t, 16);
+        crash(r);
+        for (int k = 0; k < 256; ++k)  // the bike and rider fall and lie still
+            step(t);
+        ASSERT_TRUE(r->down);
+        r->crash_timer = timer;
+        const BikeModel &m = bike_models()[size_t(r->model)];
+        size_t side = lean_angle(r->body[BODY_FRAME].get()) > 0 ? 0 : 1;
+        v3 peg = to_v3(side == 0 ? m.left_peg : m.right_peg) + v3{0, 3, 1};
+        auto gap = [&] {
+            dVector3 p;
+            dBodyGetRelPointPos(r->body[BODY_FRAME].get(), peg.x, peg.y, peg.z, p);
+            return length(to_v3(r->ride.foot[side]) - to_v3(p));
+        };
+        double before = gap();
+        step(t, 64);
+        double after = gap();
+        std::printf("timer %d: foot %.2f ft from its point, then %.2f\n", timer, before, after);
+        if (timer < 320)
+            EXPECT_LT(after, before - 0.2) << timer;
+        else
+            EXPECT_GT(after, before - 0.05) << timer;
+        destroy_rider(r);
+    }
 }
 
 TEST_F(ride, crash_penalty_adds_tics_by_crash_count)
