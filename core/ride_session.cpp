@@ -112,7 +112,7 @@ std::array<float, 9> controls_at(const std::vector<controls_line> &lines, double
 
 void write_telemetry_header(std::FILE *f) {
     std::fputs("tic,time,x,y,z,vx,vy,vz,speed_mph,rpm,gear,clutch,throttle,steer,front_brake,rear_brake,"
-               "lean,fork_travel,shock_travel,front_depth,rear_depth,crashed,gates,laps\n",
+               "lean,fork_travel,shock_travel,front_depth,rear_depth,crashed,gates,laps,heading\n",
                f);
 }
 
@@ -120,7 +120,7 @@ void write_telemetry_line(std::FILE *f, const track_state &ts, int slot) {
     const RiderState *r = rider_slot(slot);
     int32_t tic = ts.race.clock.tic;
     if (!r || !r->built) {
-        std::fprintf(f, "%d,%.6f,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0\n", tic, tic * TIC_LENGTH);
+        std::fprintf(f, "%d,%.6f,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0\n", tic, tic * TIC_LENGTH);
         return;
     }
     std::array<float, 3> p = body_position(r, BODY_FRAME);
@@ -128,12 +128,13 @@ void write_telemetry_line(std::FILE *f, const track_state &ts, int slot) {
     double speed = std::sqrt(double(v[0]) * v[0] + double(v[1]) * v[1] + double(v[2]) * v[2]);
     const race_rider &rr = ts.race.riders[size_t(slot)];
     const rider_controls &c = r->controls;
-    std::fprintf(f, "%d,%.6f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.3f,%.1f,%d,%.3f,%.3f,%.3f,%.3f,%.3f,%.4f,%.4f,%.4f,%.4f,%.4f,%d,%d,%d\n",
+    std::fprintf(f, "%d,%.6f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.3f,%.1f,%d,%.3f,%.3f,%.3f,%.3f,%.3f,%.4f,%.4f,%.4f,%.4f,%.4f,%d,%d,%d,%.4f\n",
                  tic, tic * TIC_LENGTH, p[0], p[1], p[2], v[0], v[1], v[2], speed * MPH_PER_FT_S, engine_rpm(r),
                  r->gear + 1, c.clutch, c.throttle, c.steer, c.front_brake, c.rear_brake,
                  lean_angle(r->body[BODY_FRAME].get()), r->suspension.fork_travel, r->suspension.shock_travel,
                  r->wheel[0].depth, r->wheel[1].depth, r->down ? 1 : 0, rr.progress,
-                 ts.timing.valid ? completed_laps(ts.timing, rr) : 0);
+                 ts.timing.valid ? completed_laps(ts.timing, rr) : 0,
+                 heading_angle(r->body[BODY_FRAME].get()));
 }
 
 void attach_ride_session(frame_loop *L, ride_session *s) {

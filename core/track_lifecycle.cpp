@@ -385,7 +385,8 @@ bool load_track(track_state *ts, const load_track_request &rq) {
     }
     stage_done("Loading bikes");
 
-    // 24., 26. A replayed bike waits, absent, for its first samples.
+    // Every replay history starts empty; a replayed bike waits, absent, for
+    // its first samples.
     for (int k = 0; k < RACE_SLOTS; ++k) {
         rider_slot_entry &s = ts->slots[size_t(k)];
         s.history.tic.fill(-1);

@@ -206,7 +206,8 @@ bool time_trial_backup(const race_timing &rt, race_rider *r, int32_t count, cons
 //
 // One tic of the whole simulation (offline game): contacts with the ground
 // and the track objects, rider collisions, the physics step, roost, digging,
-// the rider updates, gate progress, the roost particles' flight, the
+// the rider updates (which get the race start tic and, for realigning after
+// a fall, the next gate), gate progress, the roost particles' flight, the
 // starting gates, the tic count.
 
 constexpr int RACE_SLOTS = 160;

@@ -461,6 +461,12 @@ double lean_angle(dxBody *b)
     return std::acos(std::clamp(f.x * u.z - f.z * u.x, -1.0, 1.0)) - PI / 2;
 }
 
+double heading_angle(dxBody *b)
+{
+    v3 back = body_axis(b, 2);
+    return std::atan2(back.x, back.z);
+}
+
 double neutral_steer_angle(RiderState *r)
 {
     const BikeModel &m = model_of(r);

@@ -530,6 +530,9 @@ void map_rider_inputs(RiderState *r, const float inputs[9], const rider_input_op
 // The roll angle of a body: 0 upright, positive leaning to its left; 0 when
 // its forward axis points straight up or down.
 [[nodiscard]] double lean_angle(dxBody *b);
+// The turn of a body about the vertical: 0 facing -z, positive turned to
+// its left (towards -x).
+[[nodiscard]] double heading_angle(dxBody *b);
 // The steering angle at which the front wheel would roll along its own
 // velocity.
 [[nodiscard]] double neutral_steer_angle(RiderState *r);

@@ -136,12 +136,6 @@ protected:
                 dBodySetPosition(b.get(), p[0], p[1] + 0.25, p[2]);
             }
     }
-    // The heading the frame faces now.
-    double heading() const {
-        const double *R = dBodyGetRotation(rider->body[BODY_FRAME].get());
-        return std::atan2(R[2], R[10]);  // the backward axis (sin h, ., cos h)
-    }
-
     fs::path folder;
     Terrain terrain;
     track_objects objects;
@@ -220,13 +214,13 @@ TEST_F(race_tic_test, RealignAfterFallTurnsTowardsTheNextGate) {
         rider->params.auto_align = c.realign;
         physics_set_hooks(standard_rider_hooks());
         stand(x, z, to_gate - c.side * std::numbers::pi / 2, 0.6);
-        double h0 = heading();
+        double h0 = heading_angle(rider->body[BODY_FRAME].get());
         for (int n = 0; n < 48; ++n) {
             set_throttle(rider, 0);
             set_sit(rider, 1);
             race_tic(rs.get());
         }
-        double turned = std::remainder(heading() - h0, 2 * std::numbers::pi);
+        double turned = std::remainder(heading_angle(rider->body[BODY_FRAME].get()) - h0, 2 * std::numbers::pi);
         std::printf("%s: turned %.3f rad\n", c.what, turned);
         EXPECT_FALSE(rider->down) << c.what;
         if (c.turn != 0)
