@@ -264,6 +264,12 @@ int standing_flagger_frame(const standing_flagger_input &in) {
     return 0;
 }
 
+double bike_opacity(bool replayed, double d, bool present, double fade) {
+    if (replayed && d >= 0)
+        return ghost_opacity(d, fade);
+    return present ? 1 : 0;
+}
+
 double ghost_opacity(double d, double fade) {
     if (!(fade > 0))
         return 1;

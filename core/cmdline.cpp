@@ -2,6 +2,7 @@
 // Values come as the next word ("--opt v") or after "=" ("--opt=v").
 
 #include "core/core_local.h"
+#include "files/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -178,6 +179,19 @@ bool scan_lineup(const char *v, std::vector<int32_t> *out) {
         p = end + 1;
     }
     *out = std::move(codes);
+    return true;
+}
+
+// A whole decimal number 0..2^32-1.
+bool scan_seed(const char *v, uint32_t *out) {
+    if (!v || *v < '0' || *v > '9')
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    unsigned long long n = std::strtoull(v, &end, 10);
+    if (errno != 0 || *end != '\0' || n > UINT32_MAX)
+        return false;
+    *out = uint32_t(n);
     return true;
 }
 
@@ -399,6 +413,12 @@ cmdline_result parse_command_line(int argc, const char *const *argv, startup_swi
             sw->telemetry_file = v;
             continue;
         }
+        if (match_value(c, "--seed", &v)) {
+            if (!scan_seed(v, &sw->seed))
+                return fail(bad_arg("--seed"));
+            sw->seed_set = true;
+            continue;
+        }
 
         // "--" may have been the last word.
         if (c.left <= 0)
@@ -414,4 +434,25 @@ cmdline_result parse_command_line(int argc, const char *const *argv, startup_swi
         advance(c);
     }
     return r;
+}
+
+void switches_from_config(const config_settings &c, startup_switches *sw) {
+    sw->width = c.xres;
+    sw->height = c.yres;
+    sw->draw_fps = c.draw_fps;
+    sw->draw_time = c.draw_time;
+    sw->draw_ping = c.draw_ping;
+    sw->draw_speed = c.draw_speed;
+    sw->track = c.track ? c.track : "";
+    sw->texture_reduction = std::clamp(10 - int(c.model_texture_detail.value), 0, 10);
+    sw->roost_frequency = std::clamp(int(c.roost_density.value), 0, 1000);
+}
+
+std::string ignored_options_note(const startup_switches &sw) {
+    std::string note;
+    if (!sw.record_audio.empty())
+        note += "--record-audio: no sound output in this build, option ignored\n";
+    if (!sw.file.empty())
+        note += sw.file + ": no demo playback in this build, file ignored\n";
+    return note;
 }

@@ -3,8 +3,9 @@
 //
 // Owns:      the program-lifetime state (start-up switches, the window, the
 //            loop's clocks and statistics, the quit flag).
-// Depends:   platform (log, clock, window, events), files (data lookup),
-//            hash (digests).
+// Depends:   platform (log, clock, window, events, input devices), files
+//            (data lookup, configuration, bindings), hash (digests), track,
+//            race, sim (the ride and the watched setup values), render.
 // Called by: main() only; later subsystems read the program state through
 //            the accessors below.
 // Lifetime:  everything here lives from kessrun_main's start to its return.

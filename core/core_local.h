@@ -74,7 +74,15 @@ struct startup_switches {
     std::vector<int32_t> lineup;      // load-track codes for slots 0, 1, ...; empty = none
     std::string controls_file;        // the local rider's inputs by game time
     std::string telemetry_file;       // one CSV line per tic for the viewed rider
+    bool seed_set = false;            // "--seed N": every random choice of the run from N
+    uint32_t seed = 0;
 };
+
+struct config_settings;
+// The switches the configuration gives before the command line is read
+// (window size, HUD switches, start track, roost frequency, texture
+// reduction level).
+void switches_from_config(const config_settings &c, startup_switches *sw);
 
 // ---------------------------------------------------------------- command line
 
@@ -92,6 +100,9 @@ struct cmdline_result {
 // Parses argv[1..argc-1] into the switches. Stops at the first error or at
 // "--open-home". Pure: no output, no side effects beyond `sw`.
 [[nodiscard]] cmdline_result parse_command_line(int argc, const char *const *argv, startup_switches *sw);
+// Lines for options that are taken but have no effect in this build
+// ("--record-audio", a demo file), each ending in a newline; "" for none.
+[[nodiscard]] std::string ignored_options_note(const startup_switches &sw);
 
 // ---------------------------------------------------------------- frame loop
 
@@ -148,11 +159,19 @@ struct loop_hooks {
     void *view_ctx = nullptr;
     // T4 in the orbit and trackside views: the cameras' tic.
     void (*camera_tic)(void *ctx, view_mode view, const float inputs[9]) = nullptr;
+    // "--warp": whether the leader has completed the race's laps, and the
+    // restart (the lineup one slot on, the track loaded again).
+    bool (*race_finished)(void *ctx) = nullptr;
+    void (*restart_race)(void *ctx) = nullptr;
+    // The Previous (-1) and Next (+1) Bike keys: the viewed slot moves along
+    // the running order.
+    void (*step_viewed_rider)(void *ctx, int direction) = nullptr;
 };
 
 constexpr int FRAME_HISTORY_SIZE = 1 << 20;
 constexpr double MAX_FRAME_STEP = 0.125;
 constexpr int WARP_TICS = 100;
+constexpr double SETUP_CHECK_PERIOD = 5.0;  // seconds of game clock
 
 // The loop's state. Program lifetime: created by start-up before the loop.
 struct frame_loop {
@@ -164,6 +183,7 @@ struct frame_loop {
     bool glfinish = false;
     bool editor_enabled = false;
     bool connected = false;  // online play drives the step from the server
+    bool warmup = false;     // online, the local rider has no race slot yet
     bool headless = false;   // no frame-rate cap: every frame stands for the longest step
     double quit_after = 0;   // game seconds; 0 = no limit
 
@@ -208,9 +228,15 @@ struct frame_loop {
     view_mode view = view_mode::no_track;
     int camera = -1;  // trackside camera, -1 = free camera
 
-    // The loaded terrain and its erosion work (step 10); null for none.
+    // The loaded terrain and its erosion work; null for none. A share of
+    // the erode queue is applied after every race tic, so the same inputs
+    // dig the same ruts at any frame rate.
     Terrain *terrain = nullptr;
     terrain_erosion *erosion = nullptr;
+    int32_t race_tics = 0;  // race tics the loop has run: the erode queue's clock
+
+    double next_setup_check = SETUP_CHECK_PERIOD;  // game clock of the next "Setup change" check
+    uint32_t device_additions = 0;                 // input devices seen added; a new one rebinds
 };
 
 // Prepares the loop: reserves the history, reads the clock for the first frame.
@@ -229,8 +255,11 @@ void stutter_check(frame_loop *L, const char *label);
 // The real clock and event queue of the platform.
 [[nodiscard]] loop_clock platform_loop_clock();
 [[nodiscard]] loop_input platform_loop_input();
-// The default key codes (until bindings come from the configuration).
+// The default key codes (headless runs, which bind nothing).
 [[nodiscard]] loop_keys default_loop_keys();
+// The eight configurable keys (pause, step, rewind, skip, previous and next
+// rider, console, screenshot) from the bound controls; 0 for unbound ones.
+void loop_keys_take_bindings(loop_keys *k);
 
 // Writes one "--record-video" frame (8-bit RGB rows, top to bottom) as a
 // binary PPM. False, and recording should stop, when the stream fails.
@@ -240,6 +269,19 @@ void stutter_check(frame_loop *L, const char *label);
 // and swaps at most every 0.0625 s while visible; false once the window has
 // closed. Uses the program's window (none: nothing is drawn).
 bool loading_screen_tick();
+
+// ---------------------------------------------------------------- watched setup values
+
+constexpr int SETUP_WATCH_COUNT = 40;
+// Every watched value copies its current value; the changed marks clear.
+void setup_watch_snapshot();
+// The setup was applied to the bike: values that differ from their
+// snapshot are marked changed.
+void setup_watch_applied();
+// When any value is marked changed: "[SPAM] Setup change " with one
+// character per watched value (its letter when changed, "-" otherwise) and
+// a newline; then new snapshots. False (nothing to say) otherwise.
+[[nodiscard]] bool setup_watch_report(std::string *line);
 
 // ---------------------------------------------------------------- program state
 

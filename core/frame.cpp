@@ -6,27 +6,39 @@
 // Outputs: the game clock (UI timers), the simulated time (tics run), frame
 // statistics, and the quit flag.
 //
-//   1  quit flag set -> leave
-//   2  view mode update
-//   3  draw (when the window is visible), swap, leave when the window closed
-//   4  sound
-//   5  frame step: 1..16 tics of game time, or 1/R s with "--lock-fps R",
-//      or 100 tics with "--warp"; sleeps to cap the rate at 128 frames/s
-//   6  target time and game clock += step; frame-time history
-//   8  tics: while simulated < target: simulated += tic, then
-//        T1 events due by the tic's wall time (frame wall - target + simulated)
-//        T3 the input vector from the control bindings
-//        T4 rider inputs / camera tic, T6 network, T7 race tic (unless paused
-//        or there is no track)
-//  13  remember the round's end wall time
+// A round, in order:
+//   - quit flag set -> leave
+//   - view mode update
+//   - draw (when the window is visible), swap, leave when the window closed
+//   - sound
+//   - frame step: 1..16 tics of game time, or 1/R s with "--lock-fps R",
+//     or 100 tics with "--warp"; sleeps to cap the rate at 128 frames/s
+//   - target time and game clock += step; frame-time history
+//   - controls that named a device plugged in since are bound
+//   - tics: while simulated < target: simulated += tic, then
+//       events due by the tic's wall time (frame wall - target + simulated),
+//       the input vector from the control bindings,
+//       rider inputs / camera tic (in the editor view, offline, the tic
+//       ends here),
+//       the race tic (unless paused or there is no track), then a share of
+//       the erode queue
+//   - "--warp": a race whose leader has completed its laps starts again
+//   - terrain renderer update
+//   - every 5 s of game clock: "[SPAM] Setup change" when the setup changed
+//   - remember the round's end wall time
 //
 // A slow frame never stands for more than 0.125 s (16 tics): time beyond that
 // is dropped rather than caught up, so the game slows instead of spiralling.
 // The time spent running tics is not counted into the next frame's step.
+//
+// The erode queue is applied after every race tic rather than once a frame,
+// so the heights change at the same tics, and the same inputs dig the same
+// ruts, whatever the frame rate.
 
 #include "core/core_local.h"
 #include "files/files.h"
 #include "render/render.h"
+#include "track/track.h"
 
 #include <algorithm>
 #include <cmath>
@@ -61,6 +73,9 @@ void update_view_mode(frame_loop *L) {
     bool loaded = hook_true(L->hooks.track_loaded, L->hooks.ctx);
     bool has_bike = hook_true(L->hooks.viewed_slot_has_bike, L->hooks.ctx);
     bool local = hook_true(L->hooks.viewed_slot_local, L->hooks.ctx);
+    // A spy watching from a trackside camera is no rider.
+    if (config().spy && L->view == view_mode::trackside)
+        local = false;
     if (!loaded) {
         L->view = view_mode::no_track;
         L->had_track = false;
@@ -79,9 +94,26 @@ void update_view_mode(frame_loop *L) {
         L->view = view_mode::ride;
 }
 
+// The erode queue's share of one race tic, held back near the first local bike.
+void erode_tic(frame_loop *L) {
+    if (!L->erosion || !L->terrain || L->erosion->level <= 0)
+        return;
+    float rider[3];
+    bool have_rider = L->hooks.local_position && L->hooks.local_position(L->hooks.ctx, rider);
+    apply_erode_queue(L->erosion, L->terrain, have_rider ? rider : nullptr, float(L->erosion->level) / 1024.0f,
+                      L->race_tics);
+}
+
+// The race tic and the erosion that follows it: the loop's tics and the
+// step key both come here, so stepping digs as running does.
 void run_race_tic(frame_loop *L) {
     if (L->hooks.race_tic)
         L->hooks.race_tic(L->hooks.ctx);
+    if (L->race_tics < INT32_MAX)
+        ++L->race_tics;
+    stutter_check(L, "tic");
+    erode_tic(L);
+    stutter_check(L, "erode");
 }
 
 void cycle_view(frame_loop *L) {
@@ -112,7 +144,7 @@ void select_digit_camera(frame_loop *L, int digit) {
         L->hooks.select_camera(view_ctx(L), L->camera);
 }
 
-// Step 3 between the frame's begin and its swap.
+// The drawing between the frame's begin and its swap.
 void draw_frame(frame_loop *L, int width, int height) {
     krgl_stats_new_frame();
     krglViewport(0, 0, width, height);
@@ -135,7 +167,7 @@ void draw_frame(frame_loop *L, int width, int height) {
     }
 }
 
-// T1 for one event.
+// One input event of a tic.
 void handle_event(frame_loop *L, const velk_event &ev) {
     const loop_keys &k = L->keys;
     if (ev.code == k.close && ev.pressed) {
@@ -166,6 +198,12 @@ void handle_event(frame_loop *L, const velk_event &ev) {
     } else if (ev.code == k.skip) {
         if (L->hooks.demo_seek)
             L->hooks.demo_seek(L->hooks.ctx, +1);
+    } else if ((ev.code == k.prev_rider && k.prev_rider != 0) || (ev.code == k.next_rider && k.next_rider != 0)) {
+        // A rider may not watch another; a spy, or a rider waiting online
+        // for a race slot, may.
+        bool local_active = hook_true(L->hooks.viewed_slot_local, L->hooks.ctx);
+        if (L->hooks.step_viewed_rider && (!local_active || (L->connected && L->warmup) || config().spy))
+            L->hooks.step_viewed_rider(L->hooks.ctx, ev.code == k.prev_rider ? -1 : +1);
     } else if (ev.code == k.screenshot && k.screenshot != 0) {
         // Taken after the next frame is drawn, so it holds a whole frame.
         if (L->view != view_mode::editor)
@@ -196,6 +234,7 @@ void frame_loop_init(frame_loop *L) {
     L->history.clear();
     L->history.reserve(FRAME_HISTORY_SIZE);
     L->prev_frame_end = now(L);
+    L->device_additions = input_device_additions();
 }
 
 double frame_step(frame_loop *L) {
@@ -240,7 +279,7 @@ void frame_run_tics(frame_loop *L) {
     while (L->sim_time < L->target_time) {
         L->sim_time += TIC_LENGTH;
 
-        // T1: the events that happened by the time this tic falls due.
+        // The events that happened by the time this tic falls due.
         double due = L->frame_wall - L->target_time + L->sim_time;
         velk_event ev;
         while (!L->quit && L->input.next_until && L->input.next_until(L->input.ctx, due, &ev)) {
@@ -249,11 +288,14 @@ void frame_run_tics(frame_loop *L) {
         }
         stutter_check(L, "processmessage");
 
-        // T3: analog bindings, then the rider's inputs from every binding.
+        // Analog bindings, then the rider's inputs from every binding.
         bindings_update_axes();
         bindings_input_vector(L->inputs.data());
 
-        // T4: the viewed local rider takes the inputs.
+        // In the editor view the race stands still offline.
+        if (L->view == view_mode::editor && !L->connected)
+            continue;
+        // The viewed local rider takes the inputs.
         if (L->hooks.rider_inputs && L->view != view_mode::no_track && L->view != view_mode::editor &&
             hook_true(L->hooks.viewed_slot_local, L->hooks.ctx) &&
             hook_true(L->hooks.viewed_slot_has_bike, L->hooks.ctx))
@@ -262,11 +304,23 @@ void frame_run_tics(frame_loop *L) {
             L->hooks.camera_tic(view_ctx(L), L->view, L->inputs.data());
         stutter_check(L, "action");
 
-        // T7
+        // The race tic, and the erosion that goes with it.
         if (!L->paused && L->view != view_mode::no_track)
             run_race_tic(L);
-        stutter_check(L, "tic");
     }
+}
+
+void loop_keys_take_bindings(loop_keys *k) {
+    const config_settings &c = config();
+    auto bound = [&](int i) { return c.controls[i].has_code ? c.controls[i].code : 0u; };
+    k->pause = bound(CONTROL_PAUSE);
+    k->step = bound(CONTROL_STEP);
+    k->rewind = bound(CONTROL_REWIND);
+    k->skip = bound(CONTROL_SKIP);
+    k->prev_rider = bound(CONTROL_PREV);
+    k->next_rider = bound(CONTROL_NEXT);
+    k->chat = bound(CONTROL_CONSOLE);
+    k->screenshot = bound(CONTROL_SCREENSHOT);
 }
 
 bool frame_round(frame_loop *L) {
@@ -294,27 +348,42 @@ bool frame_round(frame_loop *L) {
     if (L->history.size() < size_t(FRAME_HISTORY_SIZE))
         L->history.push_back(float(L->frame_wall - L->prev_frame_end));
 
+    // A controller plugged in since the last round: the controls that
+    // named it are bound now.
+    if (!L->headless) {
+        uint32_t added = input_device_additions();
+        if (added != L->device_additions) {
+            L->device_additions = added;
+            if (bindings_bind_missing() > 0)
+                loop_keys_take_bindings(&L->keys);
+        }
+    }
+
     frame_run_tics(L);
     if (L->quit_after > 0 && L->game_clock >= L->quit_after)
         L->quit = true;
 
-    // 10. Erosion: a few queued strokes per frame, held back near the first
-    // local bike.
-    if (L->erosion && L->terrain && L->erosion->level > 0) {
-        double tic = std::min(L->sim_time / TIC_LENGTH, double(INT32_MAX));
-        float rider[3];
-        bool have_rider = L->hooks.local_position && L->hooks.local_position(L->hooks.ctx, rider);
-        apply_erode_queue(L->erosion, L->terrain, have_rider ? rider : nullptr, float(L->erosion->level) / 1024.0f,
-                          int32_t(tic));
-        stutter_check(L, "erode");
-    }
+    // "--warp": a finished race starts again.
+    if (L->warp && hook_true(L->hooks.track_loaded, L->hooks.ctx) && L->hooks.restart_race &&
+        hook_true(L->hooks.race_finished, L->hooks.ctx))
+        L->hooks.restart_race(L->hooks.ctx);
 
-    // 11. The terrain renderer catches up with the height changes: at most
+    // The terrain renderer catches up with the height changes: at most
     // 2^terrain_resync_rate height blocks a frame, all of them in the editor.
     if (L->terrain && L->terrain->loaded && !L->headless) {
         int budget = L->view == view_mode::editor ? -1 : int(std::exp2(config().terrain_resync_rate.value));
         terrain_render_update(L->terrain, budget);
         stutter_check(L, "update");
+    }
+
+    // Setup changes applied to the bike since the last check.
+    if (L->game_clock >= L->next_setup_check) {
+        L->next_setup_check = L->game_clock + SETUP_CHECK_PERIOD;
+        std::string line;
+        if (setup_watch_report(&line)) {
+            line.pop_back();  // the message line carries no newline of its own
+            show_message_line("%s", line.c_str());
+        }
     }
 
     L->prev_frame_end = now(L);

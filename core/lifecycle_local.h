@@ -155,7 +155,26 @@ struct ride_session {
     bool use_controls = false;
     std::FILE *telemetry = nullptr;
     int32_t tics_since_load = 0;
+    load_track_request request;  // the last load's (a restart repeats it)
+    bool fixed_seed = false;     // "--seed": the loads' seeds come from `seeds`
+    std::mt19937 seeds;
 };
+// Where the loads' seeds come from: a generator seeded with `seed` when
+// `fixed`, so that a run repeats exactly; else the clock at each load.
+void ride_session_seed(ride_session *s, bool fixed, uint32_t seed);
+// Load track with a fresh seed. After it the configured track names the
+// loaded one (so the next start finds it), the watched setup values are
+// snapshotted and the process's memory and priority tuned. False when the
+// track could not be loaded.
+bool ride_session_load(ride_session *s, load_track_request rq);
+// Whether the running order's leader has completed the race's laps.
+[[nodiscard]] bool ride_session_race_finished(const ride_session *s);
+// The next race: every lineup code one slot on (modulo 160), the race
+// length and laps from the configuration, the track loaded again.
+void ride_session_restart(ride_session *s);
+// Moves the viewed slot to the rider before (-1) or after (+1) it in the
+// running order of the riders on the track, clamped to the first and last.
+void ride_session_step_viewed(ride_session *s, int direction);
 // Fills the loop's hooks (track loaded, viewed slot, rider inputs, race tic,
 // local position).
 void attach_ride_session(frame_loop *L, ride_session *s);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -37,6 +38,28 @@ void hook_race_tic(void *ctx) {
 
 void hook_rider_inputs(void *ctx, const float inputs[9]) {
     ride_session_inputs(static_cast<ride_session *>(ctx), inputs);
+}
+
+bool hook_race_finished(void *ctx) {
+    return ride_session_race_finished(static_cast<ride_session *>(ctx));
+}
+
+void hook_restart_race(void *ctx) {
+    ride_session_restart(static_cast<ride_session *>(ctx));
+}
+
+void hook_step_viewed(void *ctx, int direction) {
+    ride_session_step_viewed(static_cast<ride_session *>(ctx), direction);
+}
+
+// The running order of the slots that hold a bike.
+std::vector<order_entry> riders_in_order(const track_state &ts) {
+    std::vector<order_entry> order = running_order(ts.race.riders);
+    std::erase_if(order, [](const order_entry &e) {
+        const RiderState *r = rider_slot(e.slot);
+        return !r || !r->built;
+    });
+    return order;
 }
 
 bool hook_local_position(void *ctx, float out[3]) {
@@ -146,6 +169,9 @@ void attach_ride_session(frame_loop *L, ride_session *s) {
     L->hooks.race_tic = hook_race_tic;
     L->hooks.local_position = hook_local_position;
     L->hooks.rider_inputs = hook_rider_inputs;
+    L->hooks.race_finished = hook_race_finished;
+    L->hooks.restart_race = hook_restart_race;
+    L->hooks.step_viewed_rider = hook_step_viewed;
     L->terrain = &s->track->terrain;
     L->erosion = &s->track->erosion;
 }
@@ -169,4 +195,52 @@ void ride_session_tic(ride_session *s) {
     ++s->tics_since_load;
     if (s->telemetry)
         write_telemetry_line(s->telemetry, *ts, ts->viewed_slot);
+}
+
+void ride_session_seed(ride_session *s, bool fixed, uint32_t seed) {
+    s->fixed_seed = fixed;
+    s->seeds.seed(seed);
+}
+
+bool ride_session_load(ride_session *s, load_track_request rq) {
+    rq.seed = s->fixed_seed ? uint32_t(s->seeds()) : uint32_t(velk_seconds() * 1000.0) ^ uint32_t(std::time(nullptr));
+    s->request = rq;
+    bool ok = load_track(s->track, rq);
+    s->tics_since_load = 0;
+    if (ok)
+        config().track = input_intern(rq.folder.c_str());
+    setup_watch_snapshot();
+    tune_process_memory();
+    return ok;
+}
+
+bool ride_session_race_finished(const ride_session *s) {
+    const track_state &ts = *s->track;
+    if (!ts.timing.valid || ts.race.clock.lap_target <= 0)
+        return false;
+    std::vector<order_entry> order = riders_in_order(ts);
+    return !order.empty() &&
+           completed_laps(ts.timing, ts.race.riders[size_t(order.front().slot)]) >= ts.race.clock.lap_target;
+}
+
+void ride_session_restart(ride_session *s) {
+    load_track_request rq = s->request;
+    std::rotate(rq.lineup.rbegin(), rq.lineup.rbegin() + 1, rq.lineup.rend());
+    const config_settings &c = config();
+    rq.race_length = int32_t(60.0 * c.minutes.value / TIC_LENGTH);
+    rq.laps = int32_t(c.laps.value);
+    (void)ride_session_load(s, rq);
+}
+
+void ride_session_step_viewed(ride_session *s, int direction) {
+    track_state *ts = s->track;
+    std::vector<order_entry> order = riders_in_order(*ts);
+    if (order.empty())
+        return;
+    int at = -1;
+    for (size_t i = 0; i < order.size(); ++i)
+        if (order[i].slot == ts->viewed_slot)
+            at = int(i);
+    int next = at < 0 ? 0 : std::clamp(at + direction, 0, int(order.size()) - 1);
+    ts->viewed_slot = order[size_t(next)].slot;
 }

@@ -111,17 +111,11 @@ void take_config(program_state *p) {
     config_set_defaults();
     config_read();
     const config_settings &c = config();
-    startup_switches &sw = p->sw;
-    sw.width = c.xres;
-    sw.height = c.yres;
-    sw.draw_fps = c.draw_fps;
-    sw.draw_time = c.draw_time;
-    sw.draw_ping = c.draw_ping;
-    sw.draw_speed = c.draw_speed;
-    sw.track = c.track ? c.track : "";
     p->display_mode = c.video_mode.selected;
-    // 9. The texture reduction level ("--texture-detail" overrides it).
-    sw.texture_reduction = std::clamp(10 - int(c.model_texture_detail.value), 0, 10);
+    // The watched setup values as the configuration left them.
+    setup_watch_snapshot();
+    // The command line overrides what the configuration gives here.
+    switches_from_config(c, &p->sw);
 }
 
 // The command line's values are saved with the configuration.
@@ -150,17 +144,8 @@ loop_keys bind_controls() {
     cursor_axes[0] = input_axis_open("cursor-x");
     cursor_axes[1] = input_axis_open("cursor-y");
     bindings_bind_all();
-    const config_settings &c = config();
-    auto bound = [&](int i) { return c.controls[i].has_code ? c.controls[i].code : 0u; };
     loop_keys k;
-    k.pause = bound(CONTROL_PAUSE);
-    k.step = bound(CONTROL_STEP);
-    k.rewind = bound(CONTROL_REWIND);
-    k.skip = bound(CONTROL_SKIP);
-    k.prev_rider = bound(CONTROL_PREV);
-    k.next_rider = bound(CONTROL_NEXT);
-    k.chat = bound(CONTROL_CONSOLE);
-    k.screenshot = bound(CONTROL_SCREENSHOT);
+    loop_keys_take_bindings(&k);
     k.close = key_named("close");
     k.esc = key_named("esc");
     k.tab = key_named("tab");
@@ -386,6 +371,11 @@ int kessrun_main(int argc, char **argv) {
         (void)open_home_in_shell();
         return 0;
     }
+    std::string ignored = ignored_options_note(p->sw);
+    if (!ignored.empty()) {
+        std::fputs(ignored.c_str(), stderr);
+        velk_log("%s", ignored.c_str());
+    }
     startup_switches &sw = p->sw;
     give_config(sw);
 
@@ -529,6 +519,7 @@ int kessrun_main(int argc, char **argv) {
     static ride_session session;
     p->track.reset(new track_state);
     session.track = p->track.get();
+    ride_session_seed(&session, sw.seed_set, sw.seed);
     if (p->start_track >= 0) {
         load_track_request rq;
         rq.folder = p->tracks[size_t(p->start_track)].folder;
@@ -545,8 +536,7 @@ int kessrun_main(int argc, char **argv) {
         rq.me.bike = choice_setting_name(&setup_item("bike")->choice);
         rq.erode_amount = sw.erode_amount;
         rq.roost_frequency = sw.roost_frequency;
-        rq.seed = uint32_t(velk_seconds() * 1000.0) ^ uint32_t(std::time(nullptr));
-        if (!load_track(p->track.get(), rq))
+        if (!ride_session_load(&session, rq))
             dead_end(p, "Can't load track \"%s\"", rq.folder.c_str());
     }
     // A headless run without a track has nothing to do.

@@ -376,6 +376,7 @@ bool load_track(track_state *ts, const load_track_request &rq) {
             rider_setup_params p = rider_build_params(bike_models()[size_t(model)]);
             apply_setup_params(&p, bike_models()[size_t(model)], true);
             apply_rider_params(r, p);
+            setup_watch_applied();
         }
         place_on_grid(ts, k, k);
         race_rider &rr = rs.riders[size_t(k)];

@@ -159,18 +159,13 @@ void bike_opacities(views_state *v) {
     bool have_local = !(v->loop && v->loop->connected) && read_body(local, BODY_FRAME, &mine);
     double fade = config().ghost_fade_distance.value;
     for (int k = 0; k < RACE_SLOTS; ++k) {
-        float a = 0;
-        if (slot_present(ts->race, k)) {
-            a = 1;
-        } else if (ts->race.mode[size_t(k)] == SLOT_REPLAYED && have_local) {
-            body_frame other;
-            if (read_body(rider_slot(k), BODY_FRAME, &other)) {
-                double d = std::hypot(other.position[0] - mine.position[0], other.position[1] - mine.position[1],
-                                      other.position[2] - mine.position[2]);
-                a = float(ghost_opacity(d, fade));
-            }
-        }
-        v->opacity[size_t(k)] = a;
+        bool replayed = ts->race.mode[size_t(k)] == SLOT_REPLAYED;
+        double d = -1;
+        body_frame other;
+        if (have_local && replayed && read_body(rider_slot(k), BODY_FRAME, &other))
+            d = std::hypot(other.position[0] - mine.position[0], other.position[1] - mine.position[1],
+                           other.position[2] - mine.position[2]);
+        v->opacity[size_t(k)] = float(bike_opacity(replayed, d, slot_present(ts->race, k), fade));
     }
 }
 

@@ -146,6 +146,11 @@ struct standing_flagger_input {
 // A bike's opacity from its distance d to the local bike with fade
 // distance F (ghost_fade_distance): invisible up to F/2, whole from F on.
 [[nodiscard]] double ghost_opacity(double d, double fade);
+// A slot's opacity, by these rules in this order: offline while a local
+// bike exists, a replayed bike fades with its distance `d` from the local
+// bike (d < 0: no such distance: online, no local bike, or no body); a slot
+// that is not present is hidden (0); every other bike is whole (1).
+[[nodiscard]] double bike_opacity(bool replayed, double d, bool present, double fade);
 
 // ---------------------------------------------------------------- the views' state
 

@@ -120,6 +120,22 @@ void bindings_bind_all()
     }
 }
 
+int bindings_bind_missing()
+{
+    int bound = 0;
+    for (control_binding &b : config().controls) {
+        bool named = b.key_name || b.axis_name;
+        if (!named || b.has_code || b.axis) {
+            continue;
+        }
+        if (binding_bind(&b)) {
+            velk_log("Bound %s to \"%s\"\n", b.label, b.axis_name ? b.axis_name : b.key_name);
+            ++bound;
+        }
+    }
+    return bound;
+}
+
 void bindings_release_all()
 {
     for (control_binding &b : config().controls) {

@@ -287,6 +287,9 @@ bool binding_bind(control_binding *b);
 void binding_release(control_binding *b);
 // Every control binding.
 void bindings_bind_all();
+// Tries again every named control that is not bound (its device may have
+// been plugged in since); bound ones are left alone. Returns how many bound.
+int bindings_bind_missing();
 void bindings_release_all();
 // A key or button event: every binding of that code takes 1 or 0.
 void bindings_key_event(uint32_t code, bool pressed);

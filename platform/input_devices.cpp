@@ -4,6 +4,7 @@
 #include "platform/input_local.h"
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,6 +25,9 @@ struct registry {
     // device's window, and must then read 0 rather than freed memory.
     std::vector<std::unique_ptr<velk_input_device>> records;
     std::vector<const char *> axis_names;
+    // Devices added so far; bindings that named a missing device try again
+    // when it grows.
+    std::atomic<uint32_t> additions{0};
 };
 
 registry &reg()
@@ -81,7 +85,13 @@ velk_input_device *input_device_add(const char *base_name, int buttons, int axes
     velk_input_device *d = rec.get();
     r.records.push_back(std::move(rec));
     r.devices.insert(r.devices.begin(), d);
+    r.additions.fetch_add(1, std::memory_order_relaxed);
     return d;
+}
+
+uint32_t input_device_additions()
+{
+    return reg().additions.load(std::memory_order_relaxed);
 }
 
 velk_input_device *input_device_find_detached(const char *base_name, int buttons, int axes)

@@ -245,3 +245,5 @@ void input_axis_close(velk_axis *a);
 [[nodiscard]] std::span<const char *const> input_axis_names();
 // Queues the changed buttons of every device whose buttons are bound.
 void input_poll_devices();
+// How many devices have been added since start; grows when one is plugged in.
+[[nodiscard]] uint32_t input_device_additions();

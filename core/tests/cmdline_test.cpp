@@ -1,4 +1,5 @@
 #include "core/core_local.h"
+#include "files/files.h"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,10 @@ INSTANTIATE_TEST_SUITE_P(
         error_case{{"--controls"}, "Bad arg for --controls\n"},
         error_case{{"--controls="}, "Bad arg for --controls\n"},
         error_case{{"--telemetry"}, "Bad arg for --telemetry\n"},
+        error_case{{"--seed"}, "Bad arg for --seed\n"},
+        error_case{{"--seed", "-1"}, "Bad arg for --seed\n"},
+        error_case{{"--seed=4294967296"}, "Bad arg for --seed\n"},
+        error_case{{"--seed", "5x"}, "Bad arg for --seed\n"},
         error_case{{"-x"}, "bad option '-x'\n"},
         error_case{{"--fugly=1"}, "bad option '--fugly=1'\n"},
         error_case{{"a.krdemo", "b.krdemo"}, "Too many files!\n"},
@@ -82,6 +87,58 @@ TEST(CommandLine, HeadlessOptions) {
     EXPECT_EQ(sw.lineup, (std::vector<int32_t>{1, 2, 2, 1042, 3}));
     EXPECT_EQ(sw.controls_file, "c.txt");
     EXPECT_EQ(sw.telemetry_file, "t.csv");
+}
+
+TEST(CommandLine, SeedTakesAnyThirtyTwoBitNumber) {
+    struct seed_case {
+        std::vector<const char *> words;
+        uint32_t seed;
+    };
+    const seed_case cases[] = {
+        {{"--seed", "5"}, 5},
+        {{"--seed=0"}, 0},
+        {{"--seed", "4294967295"}, 4294967295u},
+    };
+    for (const seed_case &c : cases) {
+        startup_switches sw;
+        std::vector<const char *> argv{"kessrun"};
+        argv.insert(argv.end(), c.words.begin(), c.words.end());
+        ASSERT_EQ(parse_command_line(int(argv.size()), argv.data(), &sw).status, cmdline_status::ok) << c.words[0];
+        EXPECT_TRUE(sw.seed_set);
+        EXPECT_EQ(sw.seed, c.seed);
+    }
+    startup_switches none;
+    EXPECT_FALSE(none.seed_set);  // without it the clock seeds each load
+}
+
+// What the configuration gives before the command line: the "High FPS"
+// preset's roost density of 0 throws no roost unless the option says so.
+TEST(CommandLine, ConfigurationFirstThenOptions) {
+    config_set_defaults();
+    config_settings &c = config();
+    c.roost_density.value = 0;
+    c.model_texture_detail.value = 7;
+    c.xres = 1024;
+    startup_switches sw;
+    switches_from_config(c, &sw);
+    EXPECT_EQ(sw.roost_frequency, 0);
+    EXPECT_EQ(sw.texture_reduction, 3);
+    EXPECT_EQ(sw.width, 1024);
+    ASSERT_EQ(parse({"--roostfrequency", "250", "--width=800"}, &sw).status, cmdline_status::ok);
+    EXPECT_EQ(sw.roost_frequency, 250);
+    EXPECT_EQ(sw.width, 800);
+    c.roost_density.value = 537.9;
+    switches_from_config(c, &sw);
+    EXPECT_EQ(sw.roost_frequency, 537);
+    config_set_defaults();
+}
+
+TEST(CommandLine, OptionsWithoutEffectSaySo) {
+    startup_switches sw;
+    EXPECT_EQ(ignored_options_note(sw), "");
+    ASSERT_EQ(parse({"--record-audio", "out.raw", "race.krdemo"}, &sw).status, cmdline_status::ok);
+    EXPECT_EQ(ignored_options_note(sw), "--record-audio: no sound output in this build, option ignored\n"
+                                        "race.krdemo: no demo playback in this build, file ignored\n");
 }
 
 TEST(CommandLine, LineupHoldsAtMostEverySlot) {

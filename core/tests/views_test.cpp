@@ -468,6 +468,22 @@ TEST(Views, GhostOpacityAndFieldOfView) {
     EXPECT_DOUBLE_EQ(ghost_opacity(50, 10), 1);
     EXPECT_DOUBLE_EQ(ghost_opacity(1, 0), 1);
 
+    // The rules in order: a replayed bike fades whether present or not; only
+    // then does absence hide a bike.
+    struct slot_case {
+        bool replayed;
+        double d;
+        bool present;
+        double opacity;
+    };
+    const slot_case slots[] = {
+        {true, 7.5, true, 0.5},  {true, 50, true, 1},   {true, 2, true, 0},  {true, 7.5, false, 0.5},
+        {true, -1, true, 1},     {true, -1, false, 0},  {false, -1, true, 1}, {false, -1, false, 0},
+    };
+    for (const slot_case &c : slots)
+        EXPECT_DOUBLE_EQ(bike_opacity(c.replayed, c.d, c.present, 10), c.opacity)
+            << c.replayed << " " << c.d << " " << c.present;
+
     // `fov` is horizontal on a 4:3 screen; wider screens keep its height.
     double four_three = vertical_fov(90, 640, 480);
     EXPECT_NEAR(four_three, 2 * std::atan(0.75) * 180 / PI, 1e-9);

@@ -368,6 +368,26 @@ TEST_F(config_test, bound_keys_drive_the_input_vector)
     EXPECT_STREQ(b.key_name, "No Such Key");
 }
 
+TEST_F(config_test, unbound_controls_are_tried_again)
+{
+    // A name that means nothing at start-up (a device not plugged in yet)
+    // stays unbound; once it resolves, only the missing bindings are bound.
+    read_text("throttle_key=(k)late pad button\nclutch_key=(k)z\n");
+    bindings_bind_all();
+    control_binding &throttle = config().controls[CONTROL_THROTTLE];
+    control_binding &clutch = config().controls[CONTROL_CLUTCH];
+    EXPECT_FALSE(throttle.has_code);
+    ASSERT_TRUE(clutch.has_code);
+    clutch.value = 1;  // held: a retry must not release it
+    EXPECT_EQ(bindings_bind_missing(), 0);
+    input_alias("late pad button", "x");
+    EXPECT_EQ(bindings_bind_missing(), 1);
+    EXPECT_TRUE(throttle.has_code);
+    EXPECT_EQ(throttle.code, VELK_KEY_BASE + 0x2D);
+    EXPECT_EQ(clutch.value, 1.0f);
+    EXPECT_EQ(bindings_bind_missing(), 0);
+}
+
 TEST_F(config_test, presets_set_and_recognise_their_settings)
 {
     EXPECT_TRUE(preset_matches(0));

@@ -160,6 +160,17 @@ TEST_F(input_names_test, device_ids_hash_the_name_and_avoid_collisions)
     }
 }
 
+TEST_F(input_names_test, added_devices_are_counted)
+{
+    uint32_t before = input_device_additions();
+    velk_input_device *d = input_device_add("Pedals", 2, 3, &fake_ops, &s1);
+    EXPECT_EQ(input_device_additions(), before + 1);
+    // The same device plugged in again is no new device.
+    input_device_detach(d);
+    input_device_reattach(input_device_find_detached("Pedals", 2, 3), &s2);
+    EXPECT_EQ(input_device_additions(), before + 1);
+}
+
 TEST_F(input_names_test, device_buttons_resolve_and_name)
 {
     velk_input_device *d = input_device_add("XInputGamepad0", 16, 6, &fake_ops, &s);
