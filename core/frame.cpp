@@ -152,6 +152,8 @@ void draw_frame(frame_loop *L, int width, int height) {
     krglClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     if (L->hooks.draw)
         L->hooks.draw(view_ctx(L), L->view, width, height);
+    // Whatever the drawing left queued reaches GL before the swap.
+    krglFlush();
     if (L->record_video && !L->paused && hook_true(L->hooks.track_loaded, L->hooks.ctx)) {
         std::vector<uint8_t> rgb;
         if (!read_frame_rgb(width, height, &rgb) || !write_ppm_frame(stdout, rgb.data(), width, height)) {
