@@ -151,13 +151,13 @@ struct loop_hooks {
     void (*select_camera)(void *ctx, int camera) = nullptr;  // -1: the free camera
     // The first local bike's position (x, y, z); false when there is none.
     bool (*local_position)(void *ctx, float out[3]) = nullptr;
-    // T4: the local rider's nine inputs, each tic the viewed local rider
+    // The local rider's nine inputs, each tic the viewed local rider
     // rides (map them with map_rider_inputs).
     void (*rider_inputs)(void *ctx, const float inputs[9]) = nullptr;
     // The views' own context for draw, camera_count, select_camera and
     // camera_tic (null: they get ctx).
     void *view_ctx = nullptr;
-    // T4 in the orbit and trackside views: the cameras' tic.
+    // The cameras' tic in the orbit and trackside views.
     void (*camera_tic)(void *ctx, view_mode view, const float inputs[9]) = nullptr;
     // "--warp": whether the leader has completed the race's laps, and the
     // restart (the lineup one slot on, the track loaded again).
@@ -213,7 +213,7 @@ struct frame_loop {
     double stutter_checkpoint = 0;
     bool have_checkpoint = false;
 
-    // The rider's nine inputs, rebuilt from the control bindings each tic (T3).
+    // The rider's nine inputs, rebuilt from the control bindings each tic.
     std::array<float, 9> inputs{};
 
     // drawing: "--record-video" frames, a screenshot asked for by the key
@@ -311,7 +311,7 @@ struct program_state {
     std::vector<display_mode_entry> display_modes;
     int display_mode = 0;  // index into display_modes (configuration value)
     std::vector<demo_entry> demos;
-    std::vector<track_entry> tracks;  // the track list (step 20)
+    std::vector<track_entry> tracks;  // the track list
     int start_track = -1;             // index into tracks, -1 = none
     std::string track_title;          // the start track's description
     std::unique_ptr<track_state, track_state_deleter> track;  // the loaded track and its riders

@@ -178,7 +178,7 @@ void ride_session_step_viewed(ride_session *s, int direction);
 // Fills the loop's hooks (track loaded, viewed slot, rider inputs, race tic,
 // local position).
 void attach_ride_session(frame_loop *L, ride_session *s);
-// T4: the viewed local rider takes the inputs (those of the controls file
+// The viewed local rider takes the inputs (those of the controls file
 // when one was given).
 void ride_session_inputs(ride_session *s, const float inputs[9]);
 // One tic: the race tic, the telemetry line.

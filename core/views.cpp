@@ -262,7 +262,6 @@ void views_draw_scene(views_state *v, const view_camera &cam, int width, int hei
     if (ts->timing.valid)
         animate_flaggers(v);
     AdvanceAnimations(ts->race.clock.tic);
-    // The track script's frame handler runs here once scripts exist.
     stutter(v, "js");
 
     terrain_update_detail_textures(&ts->terrain);

@@ -133,10 +133,10 @@ void free_camera_move(operated_camera *c, double *speed, const float inputs[9], 
 
 // The standing flagger's frame 0..3 from the leader's progress w.
 struct standing_flagger_input {
-    int32_t leader_progress = 0;  // w
-    int32_t first_lap = 0;        // D
-    int32_t normal_lap = 0;       // M
-    int32_t lap_target = 0;       // T
+    int32_t leader_progress = 0;
+    int32_t first_lap = 0;        // timing entries in the first lap
+    int32_t normal_lap = 0;       // timing entries in every later lap
+    int32_t lap_target = 0;       // laps in the race
     int32_t halfway_lap = 0;
     int32_t extra_laps = 0;
     bool time_up = false;         // tic counter at least start tic + race length

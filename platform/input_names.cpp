@@ -184,7 +184,7 @@ bool exact_equal(const char *a, const char *b)
     return std::strcmp(a, b) == 0;
 }
 
-// Steps 2 and 3: the specials, the system names, the built-in names.
+// The specials, then the system names, then the built-in names.
 bool find_in_lists(const char *name, compare_fn equal, uint32_t *code)
 {
     for (const special_name &sp : special_names) {

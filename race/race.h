@@ -70,10 +70,10 @@ struct race_timing {
     // The first-lap entries followed by the normal-lap entries: checkpoint
     // indices, + GATE_NO_LEARN for gates that take no part in line learning.
     std::vector<int32_t> sequence;
-    int first_lap = 0;        // D
-    int normal_lap = 0;       // M
-    int counting_first = 0;   // C: unmarked first-lap entries
-    int counting_normal = 0;  // K: unmarked normal-lap entries
+    int first_lap = 0;        // entries in the first lap
+    int normal_lap = 0;       // entries in every later lap
+    int counting_first = 0;   // unmarked first-lap entries
+    int counting_normal = 0;  // unmarked normal-lap entries
     bool valid = false;       // false: the track has no timing
     std::vector<starting_gate> gates;  // kept even when the timing is not valid
 };

@@ -250,9 +250,9 @@ void build_mip_chain(kr_image *img, const char *label);
 bool image_resample_pow2(kr_image *img, const char *label);
 // Drops `count` levels from the top of the chain.
 void image_drop_levels(kr_image *img, int count);
-// Step 5 of texture loading: levels dropped for the reduction level.
+// Levels a texture load drops for the reduction level.
 [[nodiscard]] int detail_levels_to_drop(int width, int height, int reduction_level);
-// Step 6: levels that can be dropped because a smaller level holds the detail.
+// Levels a texture load can drop because a smaller level holds the detail.
 [[nodiscard]] int automatic_levels_to_drop(const kr_image &img);
 
 // PNG writers (through data streams: "@" names land in the home directory).

@@ -144,8 +144,8 @@ int setup_set_key(const char *key, const char *value);
 void write_setup(data_file *f);
 // Overwrites the sixteen advanced values from a Stability value.
 void stability_blend(int stability);
-// The name given by a texture key, to be matched against the graphics lists
-// once they exist ("" when none was given).
+// The name given by a texture key, kept to be matched against a graphics
+// list when one is given ("" when none was given).
 [[nodiscard]] const char *setup_pending_texture(const char *key);
 // Gives a texture key its list (riding gear, helmets, bike or wheel
 // graphics; the texts must live for the run) and selects the pending name

@@ -158,12 +158,12 @@ void physics_tic(const physics_tic_params &p)
     g_terrain = p.terrain;
     auto active = [](const RiderState &r) { return r.built && r.presence > 0.25f; };
 
-    // 1. contacts of the riders simulated here
+    // Contacts of the riders simulated here.
     for (RiderState &r : g_riders)
         if (active(r) && r.simulated)
             terrain_contacts(&r, p.terrain);
 
-    // 2. rider collisions, fastest first
+    // Rider collisions, fastest first.
     if (p.rider_collisions) {
         std::vector<RiderState *> order;
         for (RiderState &r : g_riders)
@@ -184,7 +184,7 @@ void physics_tic(const physics_tic_params &p)
         }
     }
 
-    // 3. roost and tyre marks, in an order rotated by the tic
+    // Roost and tyre marks, in an order rotated by the tic.
     if (g_hooks.roost_and_marks) {
         for (int k = 0; k < MAX_RIDERS; ++k) {
             RiderState &r = g_riders[size_t((k + (p.tic % MAX_RIDERS + MAX_RIDERS)) % MAX_RIDERS)];
@@ -193,17 +193,17 @@ void physics_tic(const physics_tic_params &p)
         }
     }
 
-    // 4. the step; this tic's contacts go with it
+    // The step; this tic's contacts go with it.
     dWorldStep(g_world.get(), PHYSICS_TIC);
     dJointGroupEmpty(g_group.get());
 
-    // 5. digging
+    // Digging.
     if (p.deformation && g_hooks.dig)
         for (RiderState &r : g_riders)
             if (active(r) && r.simulated)
                 g_hooks.dig(&r, p.terrain);
 
-    // 6. rider updates: forces and motors for the next step
+    // Rider updates: forces and motors for the next step.
     for (RiderState &r : g_riders)
         if (r.built && r.simulated)
             update_rider(&r, p.tic);

@@ -56,7 +56,7 @@ struct track_services {
     // 0, 1 ("--debug") or 2 ("--super-debug"). Default 0.
     int (*verbosity)() = nullptr;
     // Texture, model and shape layers: a handle, 0 when the name cannot be
-    // loaded. Null: not there yet, handles stay 0 and only names are kept.
+    // loaded. Null (headless runs): handles stay 0 and only names are kept.
     uint32_t (*load_texture)(const char *name) = nullptr;
     uint32_t (*load_model)(const char *name) = nullptr;
     uint32_t (*load_shape)(const char *name) = nullptr;

@@ -1,4 +1,4 @@
-// The rider's input vector (tic step T3): bound keys set their controls in
+// The rider's input vector, rebuilt each tic: bound keys set their controls in
 // the tic whose time their events fall in, with the real binding table.
 #include "core/core_local.h"
 #include "files/files.h"
