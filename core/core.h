@@ -23,8 +23,7 @@ inline constexpr const char *KESSRUN_VERSION = "2024-07-22-1670 snapshot";
 // The program: start-up, frame loop, shutdown. Returns the process exit code.
 int kessrun_main(int argc, char **argv);
 
-// A line for the user during play. Until the console's message ring exists
-// it goes to the log only.
+// A line for the user during play; it goes to the log.
 void show_message_line(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The log verbosity chosen on the command line (0, 1 "--debug", 2 "--super-debug").

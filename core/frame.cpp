@@ -176,7 +176,7 @@ void handle_event(frame_loop *L, const velk_event &ev) {
         L->quit = true;
         return;
     }
-    // Esc will open the main menu; until the menus exist it ends the program.
+    // Esc ends the program.
     if (k.esc != 0 && ev.code == k.esc && ev.pressed) {
         L->quit = true;
         return;
