@@ -1,7 +1,7 @@
 // Start-up and shutdown: the fixed sequence around the frame loop.
 //
-// Each subsystem adds its own steps here, where the sequence puts them, once
-// it exists; steps of subsystems that are not there yet are left out.
+// kessrun_main reads as the list of start-up steps; each step is a function
+// here, in the order the sequence runs them.
 
 #include "core/core_local.h"
 #include "core/lifecycle_local.h"
@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -38,12 +39,12 @@ void dead_end(program_state *p, const char *fmt, ...) {
     p->dead_end = line;
 }
 
-// Shown on the loading screen once it exists; always logged.
+// A loading stage: logged.
 void progress(const char *stage) {
     velk_log("%s\n", stage);
 }
 
-// The loading screen: until fonts exist, a cleared frame.
+// The loading screen: a cleared frame, redrawn at most 16 times a second.
 double last_loading_redraw = -1.0;
 
 void draw_loading_screen(velk_window *w) {
@@ -94,10 +95,10 @@ void start_log() {
     velk_log("%s", directive);
 }
 
-// The two cursor axes, open from step 27 to "Closing input devices".
+// The two cursor axes, open from binding the controls to "Closing input devices".
 velk_axis *cursor_axes[2] = {};
 
-// 6. The configuration's values that start-up itself uses.
+// The configuration's values that start-up itself uses.
 void take_config(program_state *p) {
     static std::vector<const char *> mode_names;
     mode_names.clear();
@@ -138,7 +139,7 @@ uint32_t key_named(const char *name) {
     return code;
 }
 
-// 27. The cursor axes, the configured controls, the configurable keys and
+// The cursor axes, the configured controls, the configurable keys and
 // the fixed keys, by name.
 loop_keys bind_controls() {
     cursor_axes[0] = input_axis_open("cursor-x");
@@ -248,6 +249,307 @@ int shutdown(program_state *p) {
     return shutdown_tail(p);
 }
 
+// Each start-up step that can end the run gives the exit code; nullopt
+// carries on.
+using step_result = std::optional<int>;
+
+// The standard streams, the out-of-memory handlers and Ctrl-C.
+void prepare_process(program_state *p) {
+    g_program = p;
+    std::set_new_handler(out_of_memory);
+    kr_set_out_of_memory_handler([](size_t) { out_of_memory(); });
+    // Standard streams that cannot end in the log, a closed standard output
+    // that does not kill "--record-video", Ctrl-C as a close request.
+    velk_prepare_process();
+}
+
+// The log, then the game data; false (after telling the user) without data.
+bool start_log_and_find_data() {
+    start_log();
+    if (!data_present()) {
+        velk_log("Can't find game data\n");
+        velk_message_box("Problem starting Kessrun", "Can't find game data\n");
+        velk_log(nullptr);
+        return false;
+    }
+    velk_log("Kessrun version %s\n", KESSRUN_VERSION);
+    return true;
+}
+
+// A headless run must not start the video system to list modes, and the
+// command line is read only later: the switch is looked for here.
+void list_display_modes(program_state *p, int argc, char **argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--headless") == 0)
+            velk_set_headless(true);
+    p->display_modes = build_display_mode_list(velk_display_modes());
+}
+
+// The command line over the configuration's values; a note for options
+// that have no effect; the values go back into the configuration. A
+// connection has no start track.
+step_result read_command_line(program_state *p, int argc, char **argv) {
+    cmdline_result cl = parse_command_line(argc, argv, &p->sw);
+    if (!cl.message.empty())
+        std::fputs(cl.message.c_str(), stderr);
+    if (cl.status == cmdline_status::error)
+        return 1;
+    if (cl.status == cmdline_status::open_home) {
+        (void)open_home_in_shell();
+        return 0;
+    }
+    std::string ignored = ignored_options_note(p->sw);
+    if (!ignored.empty()) {
+        std::fputs(ignored.c_str(), stderr);
+        velk_log("%s", ignored.c_str());
+    }
+    startup_switches &sw = p->sw;
+    give_config(sw);
+    if (!sw.connect.empty())
+        sw.track.clear();
+    return std::nullopt;
+}
+
+// The window with the requested GL context; display mode 1 is the window,
+// every other mode is full screen. Headless: no window (nor GL context,
+// audio or input devices). False when the window cannot be opened.
+bool open_window(program_state *p) {
+    const startup_switches &sw = p->sw;
+    velk_set_gl_request(sw.gl_major, sw.gl_minor, sw.gl_kind);
+    const display_mode_entry &mode = p->display_modes[size_t(p->display_mode) < p->display_modes.size()
+                                                          ? size_t(p->display_mode)
+                                                          : 0];
+    bool windowed = p->display_mode == 1;
+    if (!sw.headless)
+        p->window = velk_window_open("Kessrun", windowed ? sw.width : mode.width, windowed ? sw.height : mode.height,
+                                     sw.colour_bits, !windowed, 0, sw.depth_bits, 0, 0);
+    if (!p->window && !sw.headless) {
+        std::fprintf(stderr, "%s\n", velk_window_error());
+        return false;
+    }
+    return true;
+}
+
+// The terrain renderer's settings: configuration, then the switches.
+void configure_terrain_renderer(const startup_switches &sw) {
+    const config_settings &c = config();
+    terrain_render_settings t;
+    t.detail = sw.detail_set ? float(sw.terrain_detail)
+               : c.ground_detail.value > 0 ? float(0.125 / c.ground_detail.value)
+                                           : 1e30f;
+    t.mesh_exponent = c.ground_mesh_dim.selected;
+    t.texture_levels = c.ground_texture_levels.selected;
+    t.texture_dim = 128 << std::clamp(c.ground_texture_dim_new.selected, 0, 5);
+    t.texture_update_rate = int(c.ground_texture_update_rate.value);
+    t.mipmaps = c.ground_mipmaps.selected == 1;
+    t.treadmark_limit = int(c.treadmark_limit.value);
+    t.wireframe = sw.terrain_wireframe;
+    t.disable_tmesh = sw.disable_tmesh;
+    t.max_detail_distance = sw.max_detail_distance_set ? float(sw.max_detail_distance) : 0.0f;
+    t.detail_fade_distance = sw.max_detail_distance_set ? float(sw.detail_fade_distance) : 0.0f;
+    terrain_render_configure(t);
+}
+
+// The GL layer, the context's facts in the log, the render settings.
+// True when the GL layer has every entry point it needs.
+bool start_render(const startup_switches &sw) {
+    bool gl_ready = !sw.headless && krglInit();
+    if (!sw.headless) {
+        const gl_facts &gl = krgl_facts();
+        velk_log("GL_VENDOR: %s\n", gl.vendor.c_str());
+        velk_log("GL_RENDERER: %s\n", gl.renderer.c_str());
+        velk_log("GL_VERSION: %s\n", gl.version.c_str());
+        velk_log("GL_EXTENSIONS: %s\n", gl.extensions.c_str());
+    }
+    render_set_console(render_console);
+    render_set_verbose(sw.verbosity);
+    texture_set_reduction_level(sw.texture_reduction);
+    texture_set_compress(texture_compress(std::clamp(config().texture_compress.selected, 0, 2)));
+    krgl_set_no_vertex_arrays(sw.novertexarrays);
+    configure_terrain_renderer(sw);
+    return gl_ready;
+}
+
+// A context older than 3.1 ends the run; so does one that lacks an entry
+// point, as it cannot build the programs either.
+step_result check_gl_context(program_state *p, bool gl_ready) {
+    if (p->sw.headless)
+        return std::nullopt;
+    const gl_facts &gl = krgl_facts();
+    if (gl.major < 3 || (gl.major == 3 && gl.minor < 1)) {
+        velk_log("OpenGL version too old\n");
+        std::fprintf(stderr, "OpenGL version too old (%s)\n", gl.version.c_str());
+        return shutdown_tail(p);
+    }
+    if (!gl_ready || !krglCreatePrograms()) {
+        std::fputs("Can't initialize shaders\n", stderr);
+        krglShutdown();
+        velk_window_close(p->window);
+        p->window = nullptr;
+        velk_log(nullptr);
+        return 1;
+    }
+    return std::nullopt;
+}
+
+// The file index, keeping the window responsive while it is built; the
+// check of the fixed model files against the accepted digests.
+const char *const *index_files(program_state *p) {
+    if (p->window)
+        draw_loading_screen(p->window);
+    file_index_set_tick(loading_screen_tick);
+    const char *const *names = file_index_build();
+    char digest[41];
+    p->fixed_file_match = fixed_files_match(digest);
+    return names;
+}
+
+// The track list, the demo list and the start track ("--track", else the
+// configured track; with neither, the first track of the list) with its
+// title. False, after telling the user, when there is no track at all.
+bool list_tracks(program_state *p, const char *const *names) {
+    const startup_switches &sw = p->sw;
+    use_track_services(sw.headless);
+    p->tracks = scan_tracks(names);
+    if (p->tracks.empty()) {
+        std::fputs("No tracks found\n", stderr);
+        return false;
+    }
+    p->demos = build_demo_list(names);
+    if (sw.verbosity > 0)
+        for (const demo_entry &d : p->demos)
+            velk_log("%s -> %s\n", d.file.c_str(), d.display_name.c_str());
+    p->start_track = find_start_track(p->tracks, sw.track);
+    if (p->start_track >= 0)
+        p->track_title = p->tracks[size_t(p->start_track)].description;
+    else
+        dead_end(p, "Can't find track \"%s\"", sw.track.c_str());
+    return true;
+}
+
+// Once the window shows: the context's first state, the head-up images,
+// one swap.
+void show_first_frame(velk_window *w) {
+    if (!w)
+        return;
+    wait_until_visible(w);
+    krglClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
+    int width = 0, height = 0;
+    bool drawing = velk_frame_begin(w, &width, &height);
+    if (drawing) {
+        krglViewport(0, 0, width, height);
+        krglClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
+    krglEnable(GL_CULL_FACE);
+    krglPixelStorei(GL_PACK_ALIGNMENT, 1);
+    krglPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    for (const char *hud : {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"})
+        (void)LoadTexture(hud);
+    if (drawing)
+        velk_frame_end(w);
+}
+
+// The controls and the keys the loop handles itself; the physics world with
+// its gravity and contact group, and the hooks every rider's update runs
+// (engine, drivetrain, rider control).
+void start_controls_and_physics(program_state *p) {
+    p->loop.keys = p->sw.headless ? default_loop_keys() : bind_controls();
+    if (!physics_init())
+        velk_log("Can't create the physics world\n");
+    physics_set_hooks(standard_rider_hooks());
+}
+
+// The start track: one computer rider, or the lineup of "--lineup" with
+// the configured lap count. A failed load leaves the run without a track.
+void load_start_track(program_state *p, ride_session *session) {
+    const startup_switches &sw = p->sw;
+    p->track.reset(new track_state);
+    session->track = p->track.get();
+    ride_session_seed(session, sw.seed_set, sw.seed);
+    if (p->start_track < 0)
+        return;
+    load_track_request rq;
+    rq.folder = p->tracks[size_t(p->start_track)].folder;
+    rq.title = p->track_title;
+    rq.laps = 1000;
+    rq.lineup.fill(0);
+    if (sw.lineup.empty()) {
+        rq.lineup[0] = 2;
+    } else {
+        std::copy(sw.lineup.begin(), sw.lineup.end(), rq.lineup.begin());
+        rq.laps = std::max(1, int(config().laps.value));
+    }
+    rq.me.name = setup_item("name")->text.text;
+    rq.me.bike = choice_setting_name(&setup_item("bike")->choice);
+    rq.erode_amount = sw.erode_amount;
+    rq.roost_frequency = sw.roost_frequency;
+    if (!ride_session_load(session, rq))
+        dead_end(p, "Can't load track \"%s\"", rq.folder.c_str());
+}
+
+// "--controls" and "--telemetry": the inputs file read, the telemetry file
+// opened with its header. False, after telling the user, when either fails.
+bool open_session_files(const startup_switches &sw, ride_session *session) {
+    if (!sw.controls_file.empty()) {
+        if (!read_controls_file(sw.controls_file.c_str(), &session->controls)) {
+            std::fputs("Bad arg for --controls\n", stderr);
+            return false;
+        }
+        session->use_controls = true;
+    }
+    if (!sw.telemetry_file.empty()) {
+        session->telemetry = std::fopen(sw.telemetry_file.c_str(), "w");
+        if (!session->telemetry) {
+            std::fputs("Bad arg for --telemetry\n", stderr);
+            return false;
+        }
+        write_telemetry_header(session->telemetry);
+    }
+    return true;
+}
+
+// The loop's settings from the switches, the ride session and the views.
+void set_up_frame_loop(program_state *p, ride_session *session, const char *const *names) {
+    static views_state views;
+    const startup_switches &sw = p->sw;
+    frame_loop &L = p->loop;
+    L.window = p->window;
+    L.clock = platform_loop_clock();
+    L.input = platform_loop_input();
+    L.input.ctx = p->window;
+    L.warp = sw.warp;
+    L.lock_fps = sw.lock_fps;
+    L.hidden_pause = sw.hidden_pause;
+    L.hidden_hud = sw.hidden_hud;
+    L.glfinish = sw.glfinish;
+    L.editor_enabled = sw.editor;
+    L.record_video = sw.record_video;
+    L.data_names = names;
+    L.headless = sw.headless;
+    L.quit_after = sw.quit_after;
+    attach_ride_session(&L, session);
+    views.track = p->track.get();
+    views.chase_center = sw.chase_center;
+    views.print_orientation = sw.print_orientation;
+    views.no_track_message = p->dead_end;
+    views_attach(&L, &views);
+}
+
+// The frame loop until the program ends, its speed in the log; then the
+// telemetry file closes.
+void run_frame_loop(program_state *p, ride_session *session) {
+    frame_loop &L = p->loop;
+    double loop_start = velk_seconds();
+    if (p->sw.headless || !velk_window_closed(p->window))
+        frame_loop_run(&L);
+    double loop_wall = velk_seconds() - loop_start;
+    velk_log("Ran %.3f game seconds in %.3f wall seconds (%.2f x real time)\n", L.game_clock, loop_wall,
+             loop_wall > 0 ? L.game_clock / loop_wall : 0.0);
+    if (session->telemetry && std::fclose(session->telemetry) != 0)
+        velk_log("Can't write the telemetry file\n");
+    session->telemetry = nullptr;
+}
+
 }  // namespace
 
 void show_message_line(const char *fmt, ...) {
@@ -323,277 +625,44 @@ bool fixed_files_match(char hex_out[41]) {
 }
 
 int kessrun_main(int argc, char **argv) {
-    // 1. Only "--open-home": nothing else is started.
+    // Only "--open-home": nothing else is started.
     if (argc == 2 && std::strcmp(argv[1], "--open-home") == 0) {
         (void)open_home_in_shell();
         return 0;
     }
-
     static program_state program;
-    program_state *p = &program;
-    g_program = p;
-    std::set_new_handler(out_of_memory);
-    kr_set_out_of_memory_handler([](size_t) { out_of_memory(); });
-
-    // 2. Standard streams that cannot end in the log, a closed standard
-    // output that does not kill "--record-video", Ctrl-C as a close request.
-    velk_prepare_process();
-
-    // 3. Game data and the log.
-    start_log();
-    if (!data_present()) {
-        velk_log("Can't find game data\n");
-        velk_message_box("Problem starting Kessrun", "Can't find game data\n");
-        velk_log(nullptr);
-        return 0;
-    }
-
-    // 4.
-    velk_log("Kessrun version %s\n", KESSRUN_VERSION);
-
-    // 5. A headless run must not start the video system to list modes, and
-    // the command line is read only later: look for the switch now.
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
-        if (std::strcmp(argv[i], "--headless") == 0)
-            velk_set_headless(true);
-    p->display_modes = build_display_mode_list(velk_display_modes());
-
-    // 6. Defaults (the Compatibility preset), then the configuration file.
-    take_config(p);
-
-    // 10. The command line.
-    cmdline_result cl = parse_command_line(argc, argv, &p->sw);
-    if (!cl.message.empty())
-        std::fputs(cl.message.c_str(), stderr);
-    if (cl.status == cmdline_status::error)
-        return 1;
-    if (cl.status == cmdline_status::open_home) {
-        (void)open_home_in_shell();
-        return 0;
-    }
-    std::string ignored = ignored_options_note(p->sw);
-    if (!ignored.empty()) {
-        std::fputs(ignored.c_str(), stderr);
-        velk_log("%s", ignored.c_str());
-    }
-    startup_switches &sw = p->sw;
-    give_config(sw);
-
-    // 11.
-    if (!sw.connect.empty())
-        sw.track.clear();
-
-    // 12.
-    velk_set_gl_request(sw.gl_major, sw.gl_minor, sw.gl_kind);
-
-    // 13. Display mode 1 is the window; every other mode is full screen.
-    const display_mode_entry &mode = p->display_modes[size_t(p->display_mode) < p->display_modes.size()
-                                                          ? size_t(p->display_mode)
-                                                          : 0];
-    bool windowed = p->display_mode == 1;
-    // Headless: no window (nor GL context, audio or input devices).
-    if (!sw.headless)
-        p->window = velk_window_open("Kessrun", windowed ? sw.width : mode.width, windowed ? sw.height : mode.height,
-                                 sw.colour_bits, !windowed, 0, sw.depth_bits, 0, 0);
-    if (!p->window && !sw.headless) {
-        std::fprintf(stderr, "%s\n", velk_window_error());
-        return 1;
-    }
-
-    // 14. The GL layer and the context's facts.
-    bool gl_ready = !sw.headless && krglInit();
-    const gl_facts &gl = krgl_facts();
-    if (!sw.headless) {
-        velk_log("GL_VENDOR: %s\n", gl.vendor.c_str());
-        velk_log("GL_RENDERER: %s\n", gl.renderer.c_str());
-        velk_log("GL_VERSION: %s\n", gl.version.c_str());
-        velk_log("GL_EXTENSIONS: %s\n", gl.extensions.c_str());
-    }
-    render_set_console(render_console);
-    render_set_verbose(sw.verbosity);
-    texture_set_reduction_level(sw.texture_reduction);
-    texture_set_compress(texture_compress(std::clamp(config().texture_compress.selected, 0, 2)));
-    krgl_set_no_vertex_arrays(sw.novertexarrays);
-    {
-        // The terrain renderer's settings: configuration, then the switches.
-        const config_settings &c = config();
-        terrain_render_settings t;
-        t.detail = sw.detail_set ? float(sw.terrain_detail)
-                   : c.ground_detail.value > 0 ? float(0.125 / c.ground_detail.value)
-                                               : 1e30f;
-        t.mesh_exponent = c.ground_mesh_dim.selected;
-        t.texture_levels = c.ground_texture_levels.selected;
-        t.texture_dim = 128 << std::clamp(c.ground_texture_dim_new.selected, 0, 5);
-        t.texture_update_rate = int(c.ground_texture_update_rate.value);
-        t.mipmaps = c.ground_mipmaps.selected == 1;
-        t.treadmark_limit = int(c.treadmark_limit.value);
-        t.wireframe = sw.terrain_wireframe;
-        t.disable_tmesh = sw.disable_tmesh;
-        t.max_detail_distance = sw.max_detail_distance_set ? float(sw.max_detail_distance) : 0.0f;
-        t.detail_fade_distance = sw.max_detail_distance_set ? float(sw.detail_fade_distance) : 0.0f;
-        terrain_render_configure(t);
-    }
-
-    // 15.
-    if (!sw.headless && (gl.major < 3 || (gl.major == 3 && gl.minor < 1))) {
-        velk_log("OpenGL version too old\n");
-        std::fprintf(stderr, "OpenGL version too old (%s)\n", gl.version.c_str());
-        return shutdown_tail(p);
-    }
-
-    // 16. A context that lacks an entry point cannot build the programs either.
-    if (!sw.headless && (!gl_ready || !krglCreatePrograms())) {
-        std::fputs("Can't initialize shaders\n", stderr);
-        krglShutdown();
-        velk_window_close(p->window);
-        p->window = nullptr;
-        velk_log(nullptr);
-        return 1;
-    }
-
-    // 17. The file index, keeping the window responsive while it is built.
-    if (p->window)
-        draw_loading_screen(p->window);
-    file_index_set_tick(loading_screen_tick);
-    const char *const *names = file_index_build();
-
-    // 18.
-    char digest[41];
-    p->fixed_file_match = fixed_files_match(digest);
-
-    // 20. The track list.
-    use_track_services(sw.headless);
-    p->tracks = scan_tracks(names);
-    if (p->tracks.empty()) {
-        std::fputs("No tracks found\n", stderr);
-        return 1;
-    }
-
-    // 21.
-    p->demos = build_demo_list(names);
-    if (sw.verbosity > 0)
-        for (const demo_entry &d : p->demos)
-            velk_log("%s -> %s\n", d.file.c_str(), d.display_name.c_str());
-
-    // 23. The start track ("--track", else the configured track) and its
-    // title. With neither, the first track of the list.
-    p->start_track = find_start_track(p->tracks, sw.track);
-    if (p->start_track >= 0)
-        p->track_title = p->tracks[size_t(p->start_track)].description;
-    else
-        dead_end(p, "Can't find track \"%s\"", sw.track.c_str());
-
-    // 25.
-    if (p->window)
-        wait_until_visible(p->window);
-
-    // 26. First state of the context, the head-up images, one swap.
-    if (p->window) {
-        krglClearColor(0.196078f, 0.6f, 0.8f, 0.0f);
-        int width = 0, height = 0;
-        bool drawing = velk_frame_begin(p->window, &width, &height);
-        if (drawing) {
-            krglViewport(0, 0, width, height);
-            krglClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        }
-        krglEnable(GL_CULL_FACE);
-        krglPixelStorei(GL_PACK_ALIGNMENT, 1);
-        krglPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        for (const char *hud : {"!@tach.png", "!@shifter.png", "!@pitboard.png", "!@title.png"})
-            (void)LoadTexture(hud);
-        if (drawing)
-            velk_frame_end(p->window);
-    }
-
-    // 27. Controls and the keys the loop handles itself, by name.
-    frame_loop &L = p->loop;
-    L.keys = sw.headless ? default_loop_keys() : bind_controls();
-    // The physics world with its gravity and contact group.
-    if (!physics_init())
-        velk_log("Can't create the physics world\n");
-    // Engine, drivetrain and rider control run in every rider's update.
-    physics_set_hooks(standard_rider_hooks());
-
-    // 29., 30. Load the start track: one computer rider, or the lineup of
-    // "--lineup" with the configured lap count.
     static ride_session session;
-    p->track.reset(new track_state);
-    session.track = p->track.get();
-    ride_session_seed(&session, sw.seed_set, sw.seed);
-    if (p->start_track >= 0) {
-        load_track_request rq;
-        rq.folder = p->tracks[size_t(p->start_track)].folder;
-        rq.title = p->track_title;
-        rq.laps = 1000;
-        rq.lineup.fill(0);
-        if (sw.lineup.empty()) {
-            rq.lineup[0] = 2;
-        } else {
-            std::copy(sw.lineup.begin(), sw.lineup.end(), rq.lineup.begin());
-            rq.laps = std::max(1, int(config().laps.value));
-        }
-        rq.me.name = setup_item("name")->text.text;
-        rq.me.bike = choice_setting_name(&setup_item("bike")->choice);
-        rq.erode_amount = sw.erode_amount;
-        rq.roost_frequency = sw.roost_frequency;
-        if (!ride_session_load(&session, rq))
-            dead_end(p, "Can't load track \"%s\"", rq.folder.c_str());
-    }
+    program_state *p = &program;
+
+    prepare_process(p);
+    if (!start_log_and_find_data())
+        return 0;
+    list_display_modes(p, argc, argv);
+    take_config(p);  // defaults (the Compatibility preset), then the configuration file
+    if (step_result done = read_command_line(p, argc, argv))
+        return *done;
+    if (!open_window(p))
+        return 1;
+    bool gl_ready = start_render(p->sw);
+    if (step_result done = check_gl_context(p, gl_ready))
+        return *done;
+    const char *const *names = index_files(p);
+    if (!list_tracks(p, names))
+        return 1;
+    show_first_frame(p->window);
+    start_controls_and_physics(p);
+    load_start_track(p, &session);
     // A headless run without a track has nothing to do.
-    if (sw.headless && !p->dead_end.empty()) {
+    if (p->sw.headless && !p->dead_end.empty()) {
         p->exit_code = 1;
         return shutdown(p);
     }
-    if (!sw.controls_file.empty()) {
-        if (!read_controls_file(sw.controls_file.c_str(), &session.controls)) {
-            std::fputs("Bad arg for --controls\n", stderr);
-            p->exit_code = 1;
-            return shutdown(p);
-        }
-        session.use_controls = true;
+    if (!open_session_files(p->sw, &session)) {
+        p->exit_code = 1;
+        return shutdown(p);
     }
-    if (!sw.telemetry_file.empty()) {
-        session.telemetry = std::fopen(sw.telemetry_file.c_str(), "w");
-        if (!session.telemetry) {
-            std::fputs("Bad arg for --telemetry\n", stderr);
-            p->exit_code = 1;
-            return shutdown(p);
-        }
-        write_telemetry_header(session.telemetry);
-    }
-
-    // 31. The frame loop.
-    L.window = p->window;
-    L.clock = platform_loop_clock();
-    L.input = platform_loop_input();
-    L.input.ctx = p->window;
-    L.warp = sw.warp;
-    L.lock_fps = sw.lock_fps;
-    L.hidden_pause = sw.hidden_pause;
-    L.hidden_hud = sw.hidden_hud;
-    L.glfinish = sw.glfinish;
-    L.editor_enabled = sw.editor;
-    L.record_video = sw.record_video;
-    L.data_names = names;
-    L.headless = sw.headless;
-    L.quit_after = sw.quit_after;
-    attach_ride_session(&L, &session);
-    static views_state views;
-    views.track = p->track.get();
-    views.chase_center = sw.chase_center;
-    views.print_orientation = sw.print_orientation;
-    views.no_track_message = p->dead_end;
-    views_attach(&L, &views);
-    double loop_start = velk_seconds();
-    if (sw.headless || !velk_window_closed(p->window))
-        frame_loop_run(&L);
-    double loop_wall = velk_seconds() - loop_start;
-    velk_log("Ran %.3f game seconds in %.3f wall seconds (%.2f x real time)\n", L.game_clock, loop_wall,
-             loop_wall > 0 ? L.game_clock / loop_wall : 0.0);
-    if (session.telemetry && std::fclose(session.telemetry) != 0)
-        velk_log("Can't write the telemetry file\n");
-    session.telemetry = nullptr;
-
+    set_up_frame_loop(p, &session, names);
+    run_frame_loop(p, &session);
     return shutdown(p);
 }
 
