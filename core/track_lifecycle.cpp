@@ -1,8 +1,8 @@
 // The track lifecycle: load track, reset against reload, the rider slot
 // table, the lineup codes and the roster, grid placement, free track.
 //
-// Demos, learned lines, scripts, sounds and drawing take part in a load once
-// they exist; until then their steps are left out here.
+// A load reads the track's files only when the folder changes or a reload
+// is forced; the race clock, the lineup and the bikes are set up every time.
 
 #include "core/core_local.h"
 #include "core/lifecycle_local.h"
@@ -97,6 +97,17 @@ int take_roster(lineup_cursor *c, bool (*match)(const roster_entry &, int), int 
     }
     c->next = next + 1;
     return c->order[size_t(next)];
+}
+
+// Places the rider at (x, y, z) facing `heading`, raised a quarter foot at a
+// time until nothing touches the ground.
+void drop_onto_ground(RiderState *r, const Terrain *t, double x, double y, double z, double heading) {
+    for (int n = 0; n < MAX_DROP_STEPS; ++n) {
+        place_rider(r, x, y, z, heading);
+        if (!rider_touches_terrain(r, t))
+            break;
+        y += 0.25;
+    }
 }
 
 slot_plan computer_plan(int entry) {
@@ -202,14 +213,7 @@ void place_on_grid(track_state *ts, int slot, int k) {
         z = ts->terrain.extent / 2.0;
         heading = 0;
     }
-    // Dropped onto the ground: raised from the terrain height until nothing touches.
-    double y = terrain_height_at(&ts->terrain, float(x), float(z));
-    for (int n = 0; n < MAX_DROP_STEPS; ++n) {
-        place_rider(r, x, y, z, heading);
-        if (!rider_touches_terrain(r, &ts->terrain))
-            break;
-        y += 0.25;
-    }
+    drop_onto_ground(r, &ts->terrain, x, terrain_height_at(&ts->terrain, float(x), float(z)), z, heading);
 }
 
 void free_track(track_state *ts) {
@@ -237,22 +241,21 @@ std::string track_digest_hex(const track_state &ts) {
     return hex;
 }
 
-bool load_track(track_state *ts, const load_track_request &rq) {
-    race_state &rs = ts->race;
-    // 2.
+namespace {
+
+// The load's first stage: the longest-delay record starts over.
+void begin_load(track_state *ts) {
     velk_log("Resetting\n");
     ts->max_delay = 0;
     ts->max_delay_stage.clear();
     ts->stage_time = velk_seconds();
     ts->stage_name = "Resetting";
-    // 3.
-    std::mt19937 gen(rq.seed);
-    ts->roster_order = shuffle_roster(uint32_t(gen()));
-    // 6.
-    stage(ts, "Cleaning up");
-    free_bikes();
-    ts->bike_count = 0;
-    // 7. Race clock; the gates drop 13 to 15 s after the load.
+}
+
+// The race clock, whose gates drop 13 to 15 s after the load, and the
+// race's settings from the request.
+void reset_race(track_state *ts, const load_track_request &rq, std::mt19937 &gen) {
+    race_state &rs = ts->race;
     rs.clock = race_clock{};
     rs.clock.race_length = rq.race_length;
     rs.clock.extra_laps = rq.laps;
@@ -263,63 +266,76 @@ bool load_track(track_state *ts, const load_track_request &rq) {
     ts->erosion.level = rq.erode_amount;
     rs.roost_frequency = std::clamp(rq.roost_frequency, 0, 1000);
     rs.rng.seed(uint32_t(gen()));
+}
 
-    // 9. Reset against reload.
-    bool keep = !ts->folder.empty() && ts->folder == rq.folder && !ts->force_reload;
-    if (!keep) {
-        if (!ts->folder.empty() || ts->terrain.loaded)
-            free_track(ts);
-        ts->force_reload = false;
-        // 10.
-        ts->folder = rq.folder;
-        ts->title = rq.title;
-        std::string base = "@" + rq.folder;
-        ripemd160_ctx digest;
-        ripemd160_start(&digest);
-        // 11.
-        stage(ts, "Scanning");
-        for (const char *f : {"/terrain.hf", "/terrain.png", "/texturelist", "/tilemap", "/tileinfo", "/nofrills.js"})
-            digest_file(&digest, base + f);
-        if (verbosity() > 0)
-            velk_log("Loading '%s'\n", base.c_str());
-        // 12., 13.
-        load_lighting(&ts->lighting, base.c_str());
-        ++ts->full_loads;
-        if (!terrain_load(&ts->terrain, base.c_str())) {
-            ts->folder.clear();
-            ts->title.clear();
-            return false;
-        }
-        const track_services &svc = track_get_services();
-        if (verbosity() > 0)
-            velk_log("%lu bytes texture memory used after hf creation\n",
-                     (unsigned long)(svc.texture_memory ? svc.texture_memory() : 0));
-        // 15.
-        track_objects_reset(&ts->objects, base.c_str());
-        digest_file(&digest, base + "/timing_gates");
-        (void)read_timing(&ts->timing, base.c_str(), &ts->objects, &ts->terrain);
-        // 16.
-        roost_pool_reset(&rs.roost);
-        // 17., 18.
-        stage(ts, "Loading flaggers");
-        load_flaggers(&ts->objects, &ts->terrain, int(ts->timing.checkpoints.size()));
-        stage(ts, "Loading billboards");
-        load_billboards(&ts->objects, &ts->terrain);
-        stage(ts, "Loading statues");
-        load_statues(&ts->objects, &ts->terrain);
-        // 19. The map, then every distinct shape the objects use.
-        stage(ts, "Loading map");
-        load_map(&ts->objects);
-        std::set<std::string> seen;
-        for (const statue &s : ts->objects.statues)
-            if (!s.shape_name.empty() && seen.insert(s.shape_name).second)
-                digest_file(&digest, s.shape_name);
-        ripemd160_finish(&digest, ts->digest.data());
-        // 20.
-        load_cameras(&ts->objects, &ts->terrain);
-        if (verbosity() > 0)
-            velk_log("%d cameras found\n", int(ts->objects.cameras.size()));
+// Lighting and terrain, the track files fed into the digest first. False
+// when the terrain cannot be loaded.
+bool load_terrain_files(track_state *ts, const std::string &base, ripemd160_ctx *digest) {
+    stage(ts, "Scanning");
+    for (const char *f : {"/terrain.hf", "/terrain.png", "/texturelist", "/tilemap", "/tileinfo", "/nofrills.js"})
+        digest_file(digest, base + f);
+    if (verbosity() > 0)
+        velk_log("Loading '%s'\n", base.c_str());
+    load_lighting(&ts->lighting, base.c_str());
+    ++ts->full_loads;
+    if (!terrain_load(&ts->terrain, base.c_str()))
+        return false;
+    const track_services &svc = track_get_services();
+    if (verbosity() > 0)
+        velk_log("%lu bytes texture memory used after hf creation\n",
+                 (unsigned long)(svc.texture_memory ? svc.texture_memory() : 0));
+    return true;
+}
+
+// The objects, the timing and the roost pool; the map, then every distinct
+// shape the statues use, ending the digest; the cameras.
+void load_track_objects(track_state *ts, const std::string &base, ripemd160_ctx *digest) {
+    track_objects_reset(&ts->objects, base.c_str());
+    digest_file(digest, base + "/timing_gates");
+    (void)read_timing(&ts->timing, base.c_str(), &ts->objects, &ts->terrain);
+    roost_pool_reset(&ts->race.roost);
+    stage(ts, "Loading flaggers");
+    load_flaggers(&ts->objects, &ts->terrain, int(ts->timing.checkpoints.size()));
+    stage(ts, "Loading billboards");
+    load_billboards(&ts->objects, &ts->terrain);
+    stage(ts, "Loading statues");
+    load_statues(&ts->objects, &ts->terrain);
+    stage(ts, "Loading map");
+    load_map(&ts->objects);
+    std::set<std::string> seen;
+    for (const statue &s : ts->objects.statues)
+        if (!s.shape_name.empty() && seen.insert(s.shape_name).second)
+            digest_file(digest, s.shape_name);
+    ripemd160_finish(digest, ts->digest.data());
+    load_cameras(&ts->objects, &ts->terrain);
+    if (verbosity() > 0)
+        velk_log("%d cameras found\n", int(ts->objects.cameras.size()));
+}
+
+// The track's files, after the previous track is freed. False, with no
+// track named, when the terrain cannot be loaded.
+bool load_track_files(track_state *ts, const load_track_request &rq) {
+    if (!ts->folder.empty() || ts->terrain.loaded)
+        free_track(ts);
+    ts->force_reload = false;
+    ts->folder = rq.folder;
+    ts->title = rq.title;
+    std::string base = "@" + rq.folder;
+    ripemd160_ctx digest;
+    ripemd160_start(&digest);
+    if (!load_terrain_files(ts, base, &digest)) {
+        ts->folder.clear();
+        ts->title.clear();
+        return false;
     }
+    load_track_objects(ts, base, &digest);
+    return true;
+}
+
+// The race state points at the loaded track; the erode queue and the dig
+// accumulators start empty.
+void connect_race_state(track_state *ts) {
+    race_state &rs = ts->race;
     rs.terrain = &ts->terrain;
     rs.erosion = &ts->erosion;
     rs.timing = &ts->timing;
@@ -327,13 +343,16 @@ bool load_track(track_state *ts, const load_track_request &rq) {
     reset_erode_queue(&ts->erosion);
     for (auto &wheels : rs.dig)
         wheels = {dig_accumulator{}, dig_accumulator{}};
+}
 
-    // 21. The lineup.
+// The lineup codes: a time trial is the local rider alone, its clock long
+// past the start. The viewed slot is the first local rider's.
+std::array<int32_t, RACE_SLOTS> choose_lineup(track_state *ts, const load_track_request &rq) {
     std::array<int32_t, RACE_SLOTS> lineup = rq.lineup;
     if (rq.time_trial) {
         lineup.fill(0);
         lineup[0] = 1;
-        rs.clock.tic = TIME_TRIAL_START_TIC;
+        ts->race.clock.tic = TIME_TRIAL_START_TIC;
     }
     ts->viewed_slot = RACE_SLOTS;
     for (int k = 0; k < RACE_SLOTS; ++k)
@@ -341,8 +360,40 @@ bool load_track(track_state *ts, const load_track_request &rq) {
             ts->viewed_slot = k;
             break;
         }
+    return lineup;
+}
 
-    // 23. The bikes.
+// Slot k's bike from its plan, set up (the local rider's from the setup)
+// and placed on the grid. False, and no bike, when the model cannot be built.
+bool build_slot_bike(track_state *ts, int k, const slot_plan &plan) {
+    char note[128] = "";
+    int model = bike_model_for(plan.model.c_str(), note, sizeof note);
+    if (note[0])
+        show_message_line("%s", note);
+    if (model < 0 || !build_rider(k, model))
+        return false;
+    RiderState *r = rider_slot(k);
+    ts->slots[size_t(k)].bike = bike_models()[size_t(model)].name;
+    ++ts->bike_count;
+    r->simulated = plan.mode != SLOT_REPLAYED;
+    r->collides = plan.mode != SLOT_REPLAYED;
+    if (plan.mode == SLOT_LOCAL) {
+        ts->local_slot = k;
+        rider_setup_params p = rider_build_params(bike_models()[size_t(model)]);
+        apply_setup_params(&p, bike_models()[size_t(model)], true);
+        apply_rider_params(r, p);
+        setup_watch_applied();
+    }
+    place_on_grid(ts, k, k);
+    race_rider &rr = ts->race.riders[size_t(k)];
+    rr.position = rr.previous_position = body_position(r, BODY_FRONT_WHEEL);
+    rr.grid = rr.position;
+    return true;
+}
+
+// Every slot's rider from its lineup code, in slot order.
+void load_bikes(track_state *ts, const load_track_request &rq, const std::array<int32_t, RACE_SLOTS> &lineup) {
+    race_state &rs = ts->race;
     stage(ts, "Loading bikes");
     lineup_cursor cursor;
     cursor.order = ts->roster_order;
@@ -358,36 +409,15 @@ bool load_track(track_state *ts, const load_track_request &rq) {
         rs.mode[size_t(k)] = plan.mode;
         rs.riders[size_t(k)] = race_rider{};
         rs.riders[size_t(k)].slot = k;
-        if (!plan.bike)
-            continue;
-        char note[128] = "";
-        int model = bike_model_for(plan.model.c_str(), note, sizeof note);
-        if (note[0])
-            show_message_line("%s", note);
-        if (model < 0 || !build_rider(k, model))
-            continue;
-        RiderState *r = rider_slot(k);
-        slot.bike = bike_models()[size_t(model)].name;
-        ++ts->bike_count;
-        r->simulated = plan.mode != SLOT_REPLAYED;
-        r->collides = plan.mode != SLOT_REPLAYED;
-        if (plan.mode == SLOT_LOCAL) {
-            ts->local_slot = k;
-            rider_setup_params p = rider_build_params(bike_models()[size_t(model)]);
-            apply_setup_params(&p, bike_models()[size_t(model)], true);
-            apply_rider_params(r, p);
-            setup_watch_applied();
-        }
-        place_on_grid(ts, k, k);
-        race_rider &rr = rs.riders[size_t(k)];
-        rr.position = rr.previous_position = body_position(r, BODY_FRONT_WHEEL);
-        rr.grid = rr.position;
-        (void)loading_screen_tick();
+        if (plan.bike && build_slot_bike(ts, k, plan))
+            (void)loading_screen_tick();
     }
     stage_done("Loading bikes");
+}
 
-    // Every replay history starts empty; a replayed bike waits, absent, for
-    // its first samples.
+// Every replay history starts empty; a replayed bike waits, absent, for
+// its first samples.
+void clear_replay_histories(track_state *ts) {
     for (int k = 0; k < RACE_SLOTS; ++k) {
         rider_slot_entry &s = ts->slots[size_t(k)];
         s.history.tic.fill(-1);
@@ -397,46 +427,70 @@ bool load_track(track_state *ts, const load_track_request &rq) {
         if (s.mode == SLOT_REPLAYED && r->built)
             set_presence(r, 0);
     }
-    roost_pool_reset(&rs.roost);
+}
 
-    // 29. Lap target.
+// The laps to ride; a race of fixed length has no lap target.
+void set_lap_target(race_clock *clock, const load_track_request &rq) {
     if (rq.race_length > 0) {
-        rs.clock.lap_target = 1000000;
-        rs.clock.halfway_lap = 1000000;
+        clock->lap_target = 1000000;
+        clock->halfway_lap = 1000000;
     } else {
-        rs.clock.lap_target = rq.laps;
-        rs.clock.halfway_lap = (rq.laps + 1) / 2;
+        clock->lap_target = rq.laps;
+        clock->halfway_lap = (rq.laps + 1) / 2;
     }
-    // 30.
-    raise_starting_gates(&ts->timing, &ts->objects);
-    // 31. A time trial starts two gates before the finish line.
+}
+
+// A time trial starts two gates before the finish line: the local bike is
+// backed up there and dropped onto the ground.
+void place_time_trial_start(track_state *ts, const load_track_request &rq) {
+    race_state &rs = ts->race;
     rs.backup_count = TIME_TRIAL_START_GATES;
-    if (rq.time_trial && ts->local_slot < RACE_SLOTS) {
-        backup_pose pose;
-        race_rider &rr = rs.riders[size_t(ts->local_slot)];
-        rs.backup_count = TIME_TRIAL_BACKUP;
-        if (time_trial_backup(ts->timing, &rr, TIME_TRIAL_START_GATES, &ts->terrain, &pose)) {
-            RiderState *r = rider_slot(ts->local_slot);
-            double y = pose.position[1];
-            for (int n = 0; n < MAX_DROP_STEPS; ++n) {
-                place_rider(r, pose.position[0], y, pose.position[2], pose.heading);
-                if (!rider_touches_terrain(r, &ts->terrain))
-                    break;
-                y += 0.25;
-            }
-            rr.position = rr.previous_position = body_position(r, BODY_FRONT_WHEEL);
+    if (!rq.time_trial || ts->local_slot >= RACE_SLOTS)
+        return;
+    backup_pose pose;
+    race_rider &rr = rs.riders[size_t(ts->local_slot)];
+    rs.backup_count = TIME_TRIAL_BACKUP;
+    if (time_trial_backup(ts->timing, &rr, TIME_TRIAL_START_GATES, &ts->terrain, &pose)) {
+        RiderState *r = rider_slot(ts->local_slot);
+        drop_onto_ground(r, &ts->terrain, pose.position[0], pose.position[1], pose.position[2], pose.heading);
+        rr.position = rr.previous_position = body_position(r, BODY_FRONT_WHEEL);
+    }
+}
+
+// With no bike in the viewed slot, view the leader (the first bike).
+void view_leader_without_bike(track_state *ts) {
+    if (ts->viewed_slot < RACE_SLOTS && rider_slot(ts->viewed_slot)->built)
+        return;
+    ts->viewed_slot = RACE_SLOTS;
+    for (int k = 0; k < RACE_SLOTS; ++k)
+        if (rider_slot(k)->built) {
+            ts->viewed_slot = k;
+            break;
         }
-    }
-    // 32.
+}
+
+}  // namespace
+
+bool load_track(track_state *ts, const load_track_request &rq) {
+    begin_load(ts);
+    std::mt19937 gen(rq.seed);
+    ts->roster_order = shuffle_roster(uint32_t(gen()));
+    stage(ts, "Cleaning up");
+    free_bikes();
+    ts->bike_count = 0;
+    reset_race(ts, rq, gen);
+    bool keep = !ts->folder.empty() && ts->folder == rq.folder && !ts->force_reload;
+    if (!keep && !load_track_files(ts, rq))
+        return false;
+    connect_race_state(ts);
+    std::array<int32_t, RACE_SLOTS> lineup = choose_lineup(ts, rq);
+    load_bikes(ts, rq, lineup);
+    clear_replay_histories(ts);
+    roost_pool_reset(&ts->race.roost);
+    set_lap_target(&ts->race.clock, rq);
+    raise_starting_gates(&ts->timing, &ts->objects);
+    place_time_trial_start(ts, rq);
     velk_log("Max loading delay was %f (%s)\n", ts->max_delay, ts->max_delay_stage.c_str());
-    // 34. With no bike in the viewed slot, view the leader (the first bike).
-    if (ts->viewed_slot >= RACE_SLOTS || !rider_slot(ts->viewed_slot)->built) {
-        ts->viewed_slot = RACE_SLOTS;
-        for (int k = 0; k < RACE_SLOTS; ++k)
-            if (rider_slot(k)->built) {
-                ts->viewed_slot = k;
-                break;
-            }
-    }
+    view_leader_without_bike(ts);
     return true;
 }
