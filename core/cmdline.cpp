@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -199,239 +200,316 @@ std::string bad_arg(const char *option) {
     return std::string("Bad arg for ") + option + "\n";
 }
 
+// An option without a value and what it sets.
+struct flag_option {
+    const char *name;
+    void (*take)(startup_switches *sw);
+};
+
+const flag_option flag_options[] = {
+    {"--fugly", [](startup_switches *sw) { sw->fugly = true; }},
+    {"--nosound", [](startup_switches *sw) { sw->nosound = true; }},
+    {"--novertexarrays", [](startup_switches *sw) { sw->novertexarrays = true; }},
+    {"--learn", [](startup_switches *sw) { sw->learn = true; }},
+    {"--nolearn", [](startup_switches *sw) { sw->learn = false; }},
+    {"--nommx", [](startup_switches *) {}},
+    {"--debug", [](startup_switches *sw) { sw->verbosity = 1; }},
+    {"--super-debug", [](startup_switches *sw) { sw->verbosity = 2; }},
+    {"--practice", [](startup_switches *sw) { sw->practice = true; }},
+    {"--warp", [](startup_switches *sw) { sw->warp = true; }},
+    {"--record-video", [](startup_switches *sw) { sw->record_video = true; }},
+    {"--editor", [](startup_switches *sw) { sw->editor = true; }},
+    {"--hidden-pause", [](startup_switches *sw) { sw->hidden_pause = true; }},
+    {"--hidden-hud", [](startup_switches *sw) { sw->hidden_hud = true; }},
+    {"--accurate-skip", [](startup_switches *sw) { sw->accurate_skip = true; }},
+    {"--glfinish", [](startup_switches *sw) { sw->glfinish = true; }},
+    {"--print-orientation", [](startup_switches *sw) { sw->print_orientation = true; }},
+    {"--terrain-wireframe", [](startup_switches *sw) { sw->terrain_wireframe = true; }},
+    {"--disable-tmesh", [](startup_switches *sw) { sw->disable_tmesh = true; }},
+    {"--debug-ground-textures", [](startup_switches *sw) { sw->debug_ground_textures = true; }},
+    {"--headless", [](startup_switches *sw) { sw->headless = true; }},
+};
+
+// An option with a value: `take` reads the value (null when the option was
+// the last word) into the switches. False refuses it; the error is what
+// `take` put in `say`, else "Bad arg for" the option. Text in `say` after a
+// true return is a note for the user.
+struct value_option {
+    const char *name;
+    bool (*take)(const char *v, startup_switches *sw, std::string *say);
+};
+
+// Numbers that tune the game: clamped to their ranges.
+const value_option number_options[] = {
+    {"--texture-detail",
+     [](const char *v, startup_switches *sw, std::string *) {
+         int n = 0;
+         if (!scan_int(v, &n))
+             return false;
+         sw->texture_reduction = std::clamp(n, 0, 4);
+         return true;
+     }},
+    {"--ground-texture-detail",
+     [](const char *v, startup_switches *, std::string *) {
+         int n = 0;
+         return scan_int(v, &n);
+     }},
+    {"--roostfrequency",
+     [](const char *v, startup_switches *sw, std::string *) {
+         int n = 0;
+         if (!scan_int(v, &n))
+             return false;
+         sw->roost_frequency = std::clamp(n, 0, 1000);
+         return true;
+     }},
+    {"--erode",
+     [](const char *v, startup_switches *sw, std::string *) {
+         float f = 0;
+         if (!scan_real(v, &f))
+             return false;
+         sw->erode_amount = int(std::floor(std::clamp(f, 0.0f, 100.0f) * 1024.0f));
+         return true;
+     }},
+    {"--detail",
+     [](const char *v, startup_switches *sw, std::string *) {
+         float f = 0;
+         if (!scan_real(v, &f))
+             return false;
+         sw->terrain_detail = f;
+         sw->detail_set = true;
+         return true;
+     }},
+    {"--max-detail-distance",
+     [](const char *v, startup_switches *sw, std::string *) {
+         float f = 0;
+         if (!scan_real(v, &f))
+             return false;
+         sw->max_detail_distance = f;
+         sw->detail_fade_distance = double(f) + 5.0;
+         sw->max_detail_distance_set = true;
+         return true;
+     }},
+    {"--lod-scale",
+     [](const char *v, startup_switches *sw, std::string *) {
+         float f = 0;
+         if (!scan_real(v, &f))
+             return false;
+         sw->lod_scale = std::clamp(double(f), 1e-6, 1e6);
+         return true;
+     }},
+    {"--lod-bias",
+     [](const char *v, startup_switches *sw, std::string *) {
+         float f = 0;
+         if (!scan_real(v, &f))
+             return false;
+         sw->lod_bias = f;
+         return true;
+     }},
+    // A rate of zero or below would let one frame run without bound.
+    {"--lock-fps",
+     [](const char *v, startup_switches *sw, std::string *) {
+         float f = 0;
+         if (!scan_real(v, &f) || !(f > 0))
+             return false;
+         sw->lock_fps = f;
+         return true;
+     }},
+    {"--fake-lag",
+     [](const char *v, startup_switches *sw, std::string *) {
+         float f = 0;
+         if (!scan_real(v, &f))
+             return false;
+         sw->fake_lag = std::clamp(double(f) / 1000.0, 0.0, 1.0);
+         return true;
+     }},
+    {"--fake-loss",
+     [](const char *v, startup_switches *sw, std::string *) {
+         int n = 0;
+         if (!scan_int(v, &n))
+             return false;
+         sw->fake_loss = std::clamp(n, 0, 100);
+         return true;
+     }},
+};
+
+// Sizes and HUD switches: "%d" without a check. An unreadable size or
+// switch is left as it was; the buffer depths read as a plain decimal
+// conversion, which gives 0.
+bool take_size(const char *v, int *value, bool zero_when_unreadable) {
+    if (!v)
+        return false;
+    if (!scan_int(v, value) && zero_when_unreadable)
+        *value = 0;
+    return true;
+}
+
+const value_option size_options[] = {
+    {"--width", [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->width, false); }},
+    {"--height", [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->height, false); }},
+    {"--depth", [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->colour_bits, true); }},
+    {"--zdepth", [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->depth_bits, true); }},
+    {"--draw-fps", [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->draw_fps, false); }},
+    {"--draw-time",
+     [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->draw_time, false); }},
+    {"--draw-ping",
+     [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->draw_ping, false); }},
+    {"--draw-speed",
+     [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->draw_speed, false); }},
+    {"--draw-render-stats",
+     [](const char *v, startup_switches *sw, std::string *) { return take_size(v, &sw->draw_render_stats, false); }},
+};
+
+// Names: files, the track, the server and its password.
+const value_option name_options[] = {
+    {"--record-audio",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!v || !*v)
+             return false;
+         sw->record_audio = v;
+         return true;
+     }},
+    {"--track",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!v)
+             return false;
+         sw->track = v;
+         return true;
+     }},
+    {"--connect",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!v)
+             return false;
+         constexpr const char prefix[] = "kessrun:";
+         if (std::strncmp(v, prefix, sizeof prefix - 1) == 0)
+             v += sizeof prefix - 1;
+         sw->connect = v;
+         return true;
+     }},
+    {"--password",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!v)
+             return false;
+         sw->password = v;
+         return true;
+     }},
+    {"--controls",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!v || !*v)
+             return false;
+         sw->controls_file = v;
+         return true;
+     }},
+    {"--telemetry",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!v || !*v)
+             return false;
+         sw->telemetry_file = v;
+         return true;
+     }},
+};
+
+// How the run goes: the lineup, the view, the GL context, its length, the seed.
+const value_option run_options[] = {
+    {"--rotate-lineup",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!v)
+             return false;
+         (void)scan_int(v, &sw->rotate_lineup);
+         return true;
+     }},
+    {"--bikes",
+     [](const char *, startup_switches *, std::string *say) {
+         *say += "--bikes doesn't do anything anymore\n";
+         return true;
+     }},
+    {"--chase-center", [](const char *v, startup_switches *sw, std::string *) { return scan_chase_center(v, sw); }},
+    {"--glversion", [](const char *v, startup_switches *sw, std::string *say) { return scan_glversion(v, sw, say); }},
+    {"--quit-after", [](const char *v, startup_switches *sw, std::string *) { return scan_seconds(v, &sw->quit_after); }},
+    {"--lineup", [](const char *v, startup_switches *sw, std::string *) { return scan_lineup(v, &sw->lineup); }},
+    {"--seed",
+     [](const char *v, startup_switches *sw, std::string *) {
+         if (!scan_seed(v, &sw->seed))
+             return false;
+         sw->seed_set = true;
+         return true;
+     }},
+};
+
+bool take_flag(word_cursor &c, startup_switches *sw) {
+    for (const flag_option &o : flag_options)
+        if (match_switch(c, o.name)) {
+            o.take(sw);
+            return true;
+        }
+    return false;
+}
+
+enum class value_match { none, taken, refused };
+
+// The value option the word names, if any; its notes and errors go to
+// `message`. A "--" word is taken as the end of the options here.
+value_match take_value(word_cursor &c, startup_switches *sw, std::string *message) {
+    for (std::span<const value_option> table : {std::span<const value_option>(number_options),
+                                                 std::span<const value_option>(size_options),
+                                                 std::span<const value_option>(name_options),
+                                                 std::span<const value_option>(run_options)})
+        for (const value_option &o : table) {
+            const char *v = nullptr;
+            if (!match_value(c, o.name, &v))
+                continue;
+            std::string say;
+            bool taken = o.take(v, sw, &say);
+            *message += !taken && say.empty() ? bad_arg(o.name) : say;
+            return taken ? value_match::taken : value_match::refused;
+        }
+    return value_match::none;
+}
+
+// A word that is no option: the one file the command line may name. False,
+// with the error in `r`, for an unknown option or a second file.
+bool take_file(word_cursor &c, startup_switches *sw, bool *have_file, cmdline_result *r) {
+    const char *w = *c.word;
+    if (w[0] == '-' && !c.end_of_options) {
+        r->message += std::string("bad option '") + w + "'\n";
+        return false;
+    }
+    if (*have_file) {
+        r->message += "Too many files!\n";
+        return false;
+    }
+    sw->file = w;
+    *have_file = true;
+    advance(c);
+    return true;
+}
+
 }  // namespace
 
 cmdline_result parse_command_line(int argc, const char *const *argv, startup_switches *sw) {
     cmdline_result r;
     word_cursor c{argc > 0 ? argc - 1 : 0, argv + 1, false};
     bool have_file = false;
-
-    auto fail = [&r](std::string text) {
-        r.status = cmdline_status::error;
-        r.message += text;
-        return r;
-    };
-
     while (c.left > 0) {
-        const char *v = nullptr;
-        int n = 0;
-        float f = 0;
-
-        if (match_switch(c, "--fugly")) { sw->fugly = true; continue; }
-        if (match_switch(c, "--nosound")) { sw->nosound = true; continue; }
-        if (match_switch(c, "--novertexarrays")) { sw->novertexarrays = true; continue; }
-        if (match_switch(c, "--learn")) { sw->learn = true; continue; }
-        if (match_switch(c, "--nolearn")) { sw->learn = false; continue; }
-        if (match_switch(c, "--nommx")) continue;
-        if (match_switch(c, "--debug")) { sw->verbosity = 1; continue; }
-        if (match_switch(c, "--super-debug")) { sw->verbosity = 2; continue; }
-        if (match_switch(c, "--practice")) { sw->practice = true; continue; }
-        if (match_switch(c, "--warp")) { sw->warp = true; continue; }
-        if (match_value(c, "--texture-detail", &v)) {
-            if (!scan_int(v, &n))
-                return fail(bad_arg("--texture-detail"));
-            sw->texture_reduction = std::clamp(n, 0, 4);
-            continue;
-        }
-        if (match_value(c, "--ground-texture-detail", &v)) {
-            if (!scan_int(v, &n))
-                return fail(bad_arg("--ground-texture-detail"));
-            continue;
-        }
-        if (match_value(c, "--roostfrequency", &v)) {
-            if (!scan_int(v, &n))
-                return fail(bad_arg("--roostfrequency"));
-            sw->roost_frequency = std::clamp(n, 0, 1000);
-            continue;
-        }
-        if (match_value(c, "--erode", &v)) {
-            if (!scan_real(v, &f))
-                return fail(bad_arg("--erode"));
-            sw->erode_amount = int(std::floor(std::clamp(f, 0.0f, 100.0f) * 1024.0f));
-            continue;
-        }
-        if (match_value(c, "--detail", &v)) {
-            if (!scan_real(v, &f))
-                return fail(bad_arg("--detail"));
-            sw->terrain_detail = f;
-            sw->detail_set = true;
-            continue;
-        }
-        if (match_value(c, "--max-detail-distance", &v)) {
-            if (!scan_real(v, &f))
-                return fail(bad_arg("--max-detail-distance"));
-            sw->max_detail_distance = f;
-            sw->detail_fade_distance = double(f) + 5.0;
-            sw->max_detail_distance_set = true;
-            continue;
-        }
-        if (match_value(c, "--lod-scale", &v)) {
-            if (!scan_real(v, &f))
-                return fail(bad_arg("--lod-scale"));
-            sw->lod_scale = std::clamp(double(f), 1e-6, 1e6);
-            continue;
-        }
-        if (match_value(c, "--lod-bias", &v)) {
-            if (!scan_real(v, &f))
-                return fail(bad_arg("--lod-bias"));
-            sw->lod_bias = f;
-            continue;
-        }
-        if (match_value(c, "--lock-fps", &v)) {
-            // A rate of zero or below would let one frame run without bound.
-            if (!scan_real(v, &f) || !(f > 0))
-                return fail(bad_arg("--lock-fps"));
-            sw->lock_fps = f;
-            continue;
-        }
-        if (match_value(c, "--fake-lag", &v)) {
-            if (!scan_real(v, &f))
-                return fail(bad_arg("--fake-lag"));
-            sw->fake_lag = std::clamp(double(f) / 1000.0, 0.0, 1.0);
-            continue;
-        }
-        if (match_value(c, "--fake-loss", &v)) {
-            if (!scan_int(v, &n))
-                return fail(bad_arg("--fake-loss"));
-            sw->fake_loss = std::clamp(n, 0, 100);
-            continue;
-        }
-        if (match_value(c, "--record-audio", &v)) {
-            if (!v || !*v)
-                return fail(bad_arg("--record-audio"));
-            sw->record_audio = v;
-            continue;
-        }
-        if (match_switch(c, "--record-video")) { sw->record_video = true; continue; }
-        if (match_value(c, "--rotate-lineup", &v)) {
-            if (!v)
-                return fail(bad_arg("--rotate-lineup"));
-            (void)scan_int(v, &sw->rotate_lineup);
-            continue;
-        }
-        if (match_switch(c, "--editor")) { sw->editor = true; continue; }
-        if (match_switch(c, "--hidden-pause")) { sw->hidden_pause = true; continue; }
-        if (match_switch(c, "--hidden-hud")) { sw->hidden_hud = true; continue; }
-        if (match_value(c, "--bikes", &v)) {
-            r.message += "--bikes doesn't do anything anymore\n";
-            continue;
-        }
-        // Sizes and HUD switches: "%d" without a check. An unreadable size or
-        // switch is left as it was; the buffer depths read as a plain decimal
-        // conversion, which gives 0.
-        struct int_option {
-            const char *name;
-            int *value;
-            bool zero_when_unreadable;
-        };
-        const int_option int_options[] = {
-            {"--width", &sw->width, false},
-            {"--height", &sw->height, false},
-            {"--depth", &sw->colour_bits, true},
-            {"--zdepth", &sw->depth_bits, true},
-            {"--draw-fps", &sw->draw_fps, false},
-            {"--draw-time", &sw->draw_time, false},
-            {"--draw-ping", &sw->draw_ping, false},
-            {"--draw-speed", &sw->draw_speed, false},
-            {"--draw-render-stats", &sw->draw_render_stats, false},
-        };
-        bool matched = false;
-        for (const int_option &o : int_options) {
-            if (match_value(c, o.name, &v)) {
-                if (!v)
-                    return fail(bad_arg(o.name));
-                if (!scan_int(v, o.value) && o.zero_when_unreadable)
-                    *o.value = 0;
-                matched = true;
-                break;
-            }
-        }
-        if (matched)
-            continue;
-        if (match_switch(c, "--accurate-skip")) { sw->accurate_skip = true; continue; }
-        if (match_value(c, "--track", &v)) {
-            if (!v)
-                return fail(bad_arg("--track"));
-            sw->track = v;
-            continue;
-        }
-        if (match_value(c, "--connect", &v)) {
-            if (!v)
-                return fail(bad_arg("--connect"));
-            constexpr const char prefix[] = "kessrun:";
-            if (std::strncmp(v, prefix, sizeof prefix - 1) == 0)
-                v += sizeof prefix - 1;
-            sw->connect = v;
-            continue;
-        }
-        if (match_value(c, "--password", &v)) {
-            if (!v)
-                return fail(bad_arg("--password"));
-            sw->password = v;
-            continue;
-        }
-        if (match_value(c, "--chase-center", &v)) {
-            if (!scan_chase_center(v, sw))
-                return fail(bad_arg("--chase-center"));
-            continue;
-        }
         if (match_switch(c, "--open-home")) {
             r.status = cmdline_status::open_home;
             return r;
         }
-        if (match_switch(c, "--glfinish")) { sw->glfinish = true; continue; }
-        if (match_value(c, "--glversion", &v)) {
-            std::string error;
-            if (!scan_glversion(v, sw, &error))
-                return fail(error);
+        if (take_flag(c, sw))
             continue;
-        }
-        if (match_switch(c, "--print-orientation")) { sw->print_orientation = true; continue; }
-        if (match_switch(c, "--terrain-wireframe")) { sw->terrain_wireframe = true; continue; }
-        if (match_switch(c, "--disable-tmesh")) { sw->disable_tmesh = true; continue; }
-        if (match_switch(c, "--debug-ground-textures")) { sw->debug_ground_textures = true; continue; }
-        if (match_switch(c, "--headless")) { sw->headless = true; continue; }
-        if (match_value(c, "--quit-after", &v)) {
-            if (!scan_seconds(v, &sw->quit_after))
-                return fail(bad_arg("--quit-after"));
+        value_match m = take_value(c, sw, &r.message);
+        if (m == value_match::taken)
             continue;
+        if (m == value_match::refused) {
+            r.status = cmdline_status::error;
+            return r;
         }
-        if (match_value(c, "--lineup", &v)) {
-            if (!scan_lineup(v, &sw->lineup))
-                return fail(bad_arg("--lineup"));
-            continue;
-        }
-        if (match_value(c, "--controls", &v)) {
-            if (!v || !*v)
-                return fail(bad_arg("--controls"));
-            sw->controls_file = v;
-            continue;
-        }
-        if (match_value(c, "--telemetry", &v)) {
-            if (!v || !*v)
-                return fail(bad_arg("--telemetry"));
-            sw->telemetry_file = v;
-            continue;
-        }
-        if (match_value(c, "--seed", &v)) {
-            if (!scan_seed(v, &sw->seed))
-                return fail(bad_arg("--seed"));
-            sw->seed_set = true;
-            continue;
-        }
-
         // "--" may have been the last word.
         if (c.left <= 0)
             break;
-        const char *w = *c.word;
-        if (w[0] == '-' && !c.end_of_options) {
-            return fail(std::string("bad option '") + w + "'\n");
+        if (!take_file(c, sw, &have_file, &r)) {
+            r.status = cmdline_status::error;
+            return r;
         }
-        if (have_file)
-            return fail("Too many files!\n");
-        sw->file = w;
-        have_file = true;
-        advance(c);
     }
     return r;
 }
