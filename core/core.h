@@ -6,8 +6,8 @@
 // Depends:   platform (log, clock, window, events, input devices), files
 //            (data lookup, configuration, bindings), hash (digests), track,
 //            race, sim (the ride and the watched setup values), render.
-// Called by: main() only; later subsystems read the program state through
-//            the accessors below.
+// Called by: main() only; start-up hands the message line and the
+//            verbosity below to the other folders as services.
 // Lifetime:  everything here lives from kessrun_main's start to its return.
 #pragma once
 

@@ -137,8 +137,8 @@ struct loop_keys {
     std::array<uint32_t, 10> digits = {};  // digit keys 0..9
 };
 
-// What the later subsystems do inside a frame. A null entry is a subsystem
-// that is not there: the loop leaves its step out.
+// What the subsystems do inside a frame, filled by the ride session and the
+// views. The loop leaves out the step of a null entry.
 struct loop_hooks {
     void *ctx = nullptr;
     bool (*track_loaded)(void *ctx) = nullptr;
