@@ -93,8 +93,8 @@ struct fractal {
 bool save(const std::string &dir, const char *name, const canvas &c)
 {
     std::string path = dir + "/" + name;
-    bool ok = c.comp == 4 ? write_png_rgba(path.c_str(), c.px.data(), c.w, c.h)
-                          : write_png_rgb(path.c_str(), c.px.data(), c.w, c.h);
+    bool ok = c.comp == 4 ? write_png_rgba_top_down(path.c_str(), c.px.data(), c.w, c.h)
+                          : write_png_rgb_top_down(path.c_str(), c.px.data(), c.w, c.h);
     if (!ok) {
         std::fprintf(stderr, "Can't write %s\n", path.c_str());
     }

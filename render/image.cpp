@@ -616,12 +616,12 @@ bool WritePngRgb(const char *path, const uint8_t *pixels, int width, int height)
     return write_png_8(path, pixels, width, height, 3, true);
 }
 
-bool write_png_rgb(const char *path, const uint8_t *rgb, int width, int height)
+bool write_png_rgb_top_down(const char *path, const uint8_t *rgb, int width, int height)
 {
     return write_png_8(path, rgb, width, height, 3, false);
 }
 
-bool write_png_rgba(const char *path, const uint8_t *rgba, int width, int height)
+bool write_png_rgba_top_down(const char *path, const uint8_t *rgba, int width, int height)
 {
     return write_png_8(path, rgba, width, height, 4, false);
 }

@@ -959,13 +959,6 @@ GLenum krglGetError()
     }
     return gl.GetError();
 }
-void krglGLFlush()
-{
-    if (!flush_for_direct_call()) {
-        return;
-    }
-    gl.Flush();
-}
 void krglFinish()
 {
     if (!flush_for_direct_call()) {

@@ -9,8 +9,9 @@
 //            the programs, every texture, the alias table, the image cache,
 //            the animation records and the texture memory counter.
 // Depends:   platform/ (velk_gl_proc, log, error output), files/ (data
-//            streams, search directories), libpng. GL types and enums come
-//            from <GL/glcorearb.h>.
+//            streams, search directories), track/ (the terrain it draws and
+//            the track_services hooks it fills), libpng. GL types and enums
+//            come from <GL/glcorearb.h>.
 // Called by: start-up (krglInit, krglCreatePrograms, HUD images, shutdown),
 //            the frame loop (drawing, statistics, screenshots, video frames),
 //            and every drawing subsystem. Image decoding without GL
@@ -103,7 +104,8 @@ void krglColor(float r, float g, float b);
 void krglColor(float r, float g, float b, float a);
 void krglEnd();
 
-// Executes the queue (also done by every flushing operation).
+// Hands the queued commands and the vertex batch to GL; it does not call
+// glFlush (krglFinish waits for the GPU). Every flushing operation runs it first.
 void krglFlush();
 
 // ---------------------------------------------------------------- flushing operations
@@ -126,7 +128,6 @@ void krglPixelStorei(GLenum name, GLint value);
 void krglGenerateMipmap(GLenum target);
 void krglReadPixels(int x, int y, int width, int height, GLenum format, GLenum type, void *pixels);
 [[nodiscard]] GLenum krglGetError();
-void krglGLFlush();
 void krglFinish();
 [[nodiscard]] GLuint krglGenFramebuffer();
 void krglBindFramebuffer(GLenum target, GLuint framebuffer);
@@ -257,11 +258,13 @@ void image_drop_levels(kr_image *img, int count);
 
 // PNG writers (through data streams: "@" names land in the home directory).
 [[nodiscard]] bool WritePng16(const char *path, const uint16_t *samples, int width, int height);
-// `pixels` rows bottom-up (a framebuffer read-back); written top-down.
+// `pixels` rows bottom-up (a framebuffer read-back); written top-down, so
+// the file is upright.
 [[nodiscard]] bool WritePngRgb(const char *path, const uint8_t *pixels, int width, int height);
-// Plain writers of top-down images (content generator, tools).
-[[nodiscard]] bool write_png_rgb(const char *path, const uint8_t *rgb, int width, int height);
-[[nodiscard]] bool write_png_rgba(const char *path, const uint8_t *rgba, int width, int height);
+// Writers of images whose rows are already top-down (content generator,
+// tools): rows go out in the order given.
+[[nodiscard]] bool write_png_rgb_top_down(const char *path, const uint8_t *rgb, int width, int height);
+[[nodiscard]] bool write_png_rgba_top_down(const char *path, const uint8_t *rgba, int width, int height);
 
 // ---------------------------------------------------------------- textures
 

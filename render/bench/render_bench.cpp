@@ -91,7 +91,7 @@ std::string png_1024()
             p[2] = uint8_t((x + y) / 8 + rng() % 16);
         }
     }
-    if (!write_png_rgb(path.c_str(), px.data(), 1024, 1024)) {
+    if (!write_png_rgb_top_down(path.c_str(), px.data(), 1024, 1024)) {
         path.clear();
     }
     return path;

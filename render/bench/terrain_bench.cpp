@@ -235,7 +235,7 @@ void BM_TerrainFrame(benchmark::State &state) {
             std::vector<uint8_t> rgb;
             std::string path = std::string(shot) + std::to_string(state.range(0)) + ".png";
             if (read_frame_rgb(k_width, k_height, &rgb))
-                (void)write_png_rgb(path.c_str(), rgb.data(), k_width, k_height);
+                (void)write_png_rgb_top_down(path.c_str(), rgb.data(), k_width, k_height);
         }
         ++frames;
         krglFinish();

@@ -208,9 +208,9 @@ TEST_F(terrain_gl, TreadmarkAtlasGivesEveryNameItsOwnCell) {
     std::vector<uint8_t> px(32 * 32 * 4, 200);
     std::string big = (dirs().root / "tread_big.png").string();
     std::string small = (dirs().root / "tread_small.png").string();
-    ASSERT_TRUE(write_png_rgba(big.c_str(), px.data(), 32, 32));
-    ASSERT_TRUE(write_png_rgba(small.c_str(), px.data(), 16, 8));
-    ASSERT_TRUE(write_png_rgba((dirs().root / "tread_small_tnorm.png").string().c_str(), px.data(), 16, 16));
+    ASSERT_TRUE(write_png_rgba_top_down(big.c_str(), px.data(), 32, 32));
+    ASSERT_TRUE(write_png_rgba_top_down(small.c_str(), px.data(), 16, 8));
+    ASSERT_TRUE(write_png_rgba_top_down((dirs().root / "tread_small_tnorm.png").string().c_str(), px.data(), 16, 16));
     t.tile_types.resize(2, tile_type_defaults());
     TreadmarkType m;
     m.defined = 1;
