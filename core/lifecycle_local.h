@@ -2,7 +2,8 @@
 // tears down the previous ride, loads the track's files when the track
 // differs from the one in memory, builds the riders of a lineup on the grid
 // and restarts the race clock; free track releases it all. Owns the rider
-// slot table's modes and names, the roster order and the track digest.
+// slot table's names (the modes live in the race state), the roster order
+// and the track digest.
 #pragma once
 
 #include "race/race.h"
@@ -42,7 +43,6 @@ struct replay_history {
 };
 
 struct rider_slot_entry {
-    int32_t mode = SLOT_REPLAYED;
     std::string name;
     std::string bike;     // model name the bike was built from, "" = no bike
     int roster = -1;      // roster entry of a computer rider

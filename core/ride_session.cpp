@@ -29,7 +29,7 @@ bool hook_viewed_has_bike(void *ctx) {
 
 bool hook_viewed_local(void *ctx) {
     const track_state *ts = static_cast<ride_session *>(ctx)->track;
-    return ts->viewed_slot < RACE_SLOTS && ts->slots[size_t(ts->viewed_slot)].mode == SLOT_LOCAL;
+    return ts->viewed_slot < RACE_SLOTS && ts->race.mode[size_t(ts->viewed_slot)] == SLOT_LOCAL;
 }
 
 void hook_race_tic(void *ctx) {
@@ -66,7 +66,7 @@ bool hook_local_position(void *ctx, float out[3]) {
     const track_state *ts = static_cast<ride_session *>(ctx)->track;
     for (int k = 0; k < RACE_SLOTS; ++k) {
         const RiderState *r = rider_slot(k);
-        if (ts->slots[size_t(k)].mode == SLOT_LOCAL && r && r->built) {
+        if (ts->race.mode[size_t(k)] == SLOT_LOCAL && r && r->built) {
             std::array<float, 3> p = body_position(r, BODY_FRAME);
             out[0] = p[0];
             out[1] = p[1];
@@ -179,7 +179,7 @@ void attach_ride_session(frame_loop *L, ride_session *s) {
 void ride_session_inputs(ride_session *s, const float inputs[9]) {
     const track_state *ts = s->track;
     RiderState *r = rider_slot(ts->viewed_slot);
-    if (!r || !r->built || ts->slots[size_t(ts->viewed_slot)].mode != SLOT_LOCAL)
+    if (!r || !r->built || ts->race.mode[size_t(ts->viewed_slot)] != SLOT_LOCAL)
         return;
     std::array<float, 9> in{};
     if (s->use_controls)

@@ -401,7 +401,6 @@ void load_bikes(track_state *ts, const load_track_request &rq, const std::array<
     for (int k = 0; k < RACE_SLOTS; ++k) {
         slot_plan plan = resolve_lineup_code(lineup[size_t(k)], &cursor, rq.me);
         rider_slot_entry &slot = ts->slots[size_t(k)];
-        slot.mode = plan.mode;
         slot.name = plan.name;
         slot.roster = plan.roster;
         slot.personality = plan.personality;
@@ -424,7 +423,7 @@ void clear_replay_histories(track_state *ts) {
         s.history.write = 0;
         s.history.pending = 0;
         RiderState *r = rider_slot(k);
-        if (s.mode == SLOT_REPLAYED && r->built)
+        if (rs.mode[size_t(k)] == SLOT_REPLAYED && r->built)
             set_presence(r, 0);
     }
 }

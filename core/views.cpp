@@ -10,8 +10,6 @@
 #include "render/render.h"
 #include "sim/sim.h"
 
-#include <ode/ode.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -21,15 +19,13 @@ namespace {
 bool read_body(const RiderState *r, int body, body_frame *out) {
     if (!r || !r->built || body < 0 || body >= BODY_COUNT || !r->body[size_t(body)])
         return false;
-    dxBody *b = r->body[size_t(body)].get();
-    const double *p = dBodyGetPosition(b);
-    const double *m = dBodyGetRotation(b);  // 3 rows of 4
-    const double *v = dBodyGetLinearVel(b);
-    out->position = {p[0], p[1], p[2]};
+    const body_state b = read_body_state(r->body[size_t(body)].get());
+    const std::array<double, 12> &m = b.rotation;  // 3 rows of 4
+    out->position = b.position;
     out->x = {m[0], m[4], m[8]};
     out->y = {m[1], m[5], m[9]};
     out->z = {m[2], m[6], m[10]};
-    out->velocity = {v[0], v[1], v[2]};
+    out->velocity = b.velocity;
     return true;
 }
 
@@ -45,7 +41,7 @@ double ground_height(const void *ctx, double x, double z) {
 bool local_rider_active(const views_state *v) {
     const track_state *ts = v->track;
     return ts->viewed_slot >= 0 && ts->viewed_slot < RACE_SLOTS &&
-           ts->slots[size_t(ts->viewed_slot)].mode == SLOT_LOCAL;
+           ts->race.mode[size_t(ts->viewed_slot)] == SLOT_LOCAL;
 }
 
 void stutter(views_state *v, const char *label) {

@@ -210,7 +210,7 @@ bool time_trial_backup(const race_timing &rt, race_rider *r, int32_t count, cons
 // a fall, the next gate), gate progress, the roost particles' flight, the
 // starting gates, the tic count.
 
-constexpr int RACE_SLOTS = 160;
+constexpr int RACE_SLOTS = MAX_RIDERS;  // one per slot of sim's rider table
 constexpr int ROOST_POOL_SIZE = 2000;
 
 // A track object that bikes collide with: the collision shape of a statue,
@@ -295,11 +295,6 @@ void race_tic(race_state *rs);
 // driven here (local or computer); a replayed slot needs recent replay
 // samples, which only demos and the server give, so offline it is absent.
 [[nodiscard]] bool slot_present(const race_state &rs, int slot);
-
-// A body of a built rider: its position and linear velocity (zero for a
-// rider that is not built).
-[[nodiscard]] std::array<float, 3> body_position(const RiderState *r, int body);
-[[nodiscard]] std::array<float, 3> body_velocity(const RiderState *r, int body);
 
 // The roost a bike throws this tic (front wheel, then rear), drawn from the
 // roost frequency.

@@ -10,8 +10,6 @@
 
 #include "sim/sim.h"
 
-#include <ode/ode.h>
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -64,7 +62,8 @@ void wheel_roost(race_state *rs, const WheelContact &w, double angle_cap, int A)
         return;
     const double h = RACE_TIC_LENGTH;
     vec P = v3(w.point), vc = v3(w.velocity), N = v3(w.normal);
-    vec v = v3(dBodyGetLinearVel(w.body)), om = v3(dBodyGetAngularVel(w.body));
+    const body_state wheel = read_body_state(w.body);
+    vec v = wheel.velocity, om = wheel.angular_velocity;
     for (const RoostType &type : t->tile_types[size_t(tile)].roost) {
         if (type.kind == 0)
             break;
@@ -103,20 +102,16 @@ void wheel_roost(race_state *rs, const WheelContact &w, double angle_cap, int A)
                 f = std::clamp(f, 0.0, 1.0);
                 S = std::min(type.slow_angle + (type.fast_angle - type.slow_angle) * f, angle_cap);
             }
-            dVector3 ax;
-            dBodyVectorToWorld(w.body, 1, 0, 0, ax);
-            vec axis = v3(ax);
+            vec axis = body_vector_to_world(w.body, {1, 0, 0});
             double len = std::sqrt(dot(axis, axis));
             if (!(len > 0))
                 continue;
             axis = mul(axis, 1.0 / len);
-            vec c = v3(dBodyGetPosition(w.body));
+            vec c = wheel.position;
             for (int i = 0; i < n; ++i) {
                 double theta = uniform(rs) * S;
                 vec Q = rotate_about(P, c, axis, -theta);
-                dVector3 wv;
-                dBodyGetPointVel(w.body, Q[0], Q[1], Q[2], wv);
-                vec W = v3(wv);
+                vec W = body_point_velocity(w.body, Q);
                 vec pos = add(Q, mul(W, i * h / n));
                 vec vel = mul(add(W, jitter()), type.vscale);
                 (void)roost_start(&rs->roost, type, to_f(pos), to_f(vel));
@@ -136,7 +131,7 @@ dig_contact dig_from_wheel(const WheelContact &w) {
         c.force[size_t(i)] = float(w.feedback.f1[i]);
         c.point_velocity[size_t(i)] = float(w.velocity[i]);
     }
-    const double *v = dBodyGetLinearVel(w.body);
+    const vec v = read_body_state(w.body).velocity;
     c.wheel_velocity = {float(v[0]), float(v[1]), float(v[2])};
     return c;
 }
@@ -148,7 +143,7 @@ bool has_bike(int slot) {
 
 // Every part of a rider lies within this distance of its frame body.
 double rider_reach(const RiderState *r) {
-    vec c = v3(dBodyGetPosition(r->body[BODY_FRAME].get()));
+    vec c = read_body_state(r->body[BODY_FRAME].get()).position;
     double reach = 0;
     for (int part = 0; part < BODY_COUNT; ++part) {
         double size = 0;
@@ -158,7 +153,7 @@ double rider_reach(const RiderState *r) {
         } else if (const Shape *s = r->shape[size_t(part)].shape) {
             size = s->bounding_radius;
         }
-        vec d = sub(v3(dBodyGetPosition(r->body[size_t(part)].get())), c);
+        vec d = sub(read_body_state(r->body[size_t(part)].get()).position, c);
         reach = std::max(reach, std::sqrt(dot(d, d)) + size);
     }
     return reach;
@@ -219,7 +214,7 @@ void object_contacts(race_state *rs) {
         bool replayed = rs->mode[size_t(k)] == SLOT_REPLAYED;
         if (replayed && !gate_time)
             continue;
-        vec c = v3(dBodyGetPosition(r->body[BODY_FRAME].get()));
+        vec c = read_body_state(r->body[BODY_FRAME].get()).position;
         double reach = rider_reach(r);
         for (size_t i = 0; i < rs->solids.size(); ++i) {
             solid_object &o = rs->solids[i];
@@ -320,20 +315,6 @@ void throw_roost(race_state *rs, int slot) {
         wheel_roost(rs, *front, std::numbers::pi / 8, A);
     if (rear)
         wheel_roost(rs, *rear, 2 * std::numbers::pi, A);
-}
-
-std::array<float, 3> body_position(const RiderState *r, int body) {
-    if (!r || !r->built || body < 0 || body >= BODY_COUNT || !r->body[size_t(body)])
-        return {};
-    const double *p = dBodyGetPosition(r->body[size_t(body)].get());
-    return {float(p[0]), float(p[1]), float(p[2])};
-}
-
-std::array<float, 3> body_velocity(const RiderState *r, int body) {
-    if (!r || !r->built || body < 0 || body >= BODY_COUNT || !r->body[size_t(body)])
-        return {};
-    const double *p = dBodyGetLinearVel(r->body[size_t(body)].get());
-    return {float(p[0]), float(p[1]), float(p[2])};
 }
 
 bool slot_present(const race_state &rs, int slot) {

@@ -2,6 +2,7 @@
 // build, reset, placement, destruction, presence.
 #include "sim/physics_local.h"
 
+#include <algorithm>
 #include <numbers>
 
 namespace {
@@ -348,6 +349,54 @@ void set_body_pose(dxBody *b, const double pos[3], const double quat[4])
     double s = 1.0 / std::sqrt(l2);
     dQuaternion q = {quat[0] * s, quat[1] * s, quat[2] * s, quat[3] * s};
     dBodySetQuaternion(b, q);
+}
+
+body_state read_body_state(dxBody *b)
+{
+    body_state s;
+    if (!b)
+        return s;
+    const double *p = dBodyGetPosition(b);
+    const double *v = dBodyGetLinearVel(b);
+    const double *w = dBodyGetAngularVel(b);
+    const double *m = dBodyGetRotation(b);
+    const double *q = dBodyGetQuaternion(b);
+    s.position = {p[0], p[1], p[2]};
+    s.velocity = {v[0], v[1], v[2]};
+    s.angular_velocity = {w[0], w[1], w[2]};
+    std::copy(m, m + 12, s.rotation.begin());
+    s.quaternion = {q[0], q[1], q[2], q[3]};
+    return s;
+}
+
+std::array<double, 3> body_point_velocity(dxBody *b, const std::array<double, 3> &p)
+{
+    dVector3 v;
+    dBodyGetPointVel(b, p[0], p[1], p[2], v);
+    return {v[0], v[1], v[2]};
+}
+
+std::array<double, 3> body_vector_to_world(dxBody *b, const std::array<double, 3> &d)
+{
+    dVector3 v;
+    dBodyVectorToWorld(b, d[0], d[1], d[2], v);
+    return {v[0], v[1], v[2]};
+}
+
+std::array<float, 3> body_position(const RiderState *r, int body)
+{
+    if (!r || !r->built || body < 0 || body >= BODY_COUNT || !r->body[size_t(body)])
+        return {};
+    const double *p = dBodyGetPosition(r->body[size_t(body)].get());
+    return {float(p[0]), float(p[1]), float(p[2])};
+}
+
+std::array<float, 3> body_velocity(const RiderState *r, int body)
+{
+    if (!r || !r->built || body < 0 || body >= BODY_COUNT || !r->body[size_t(body)])
+        return {};
+    const double *p = dBodyGetLinearVel(r->body[size_t(body)].get());
+    return {float(p[0]), float(p[1]), float(p[2])};
 }
 
 const WheelContact *rider_wheel(RiderState *r, int wheel, const Terrain *t, int32_t tic)

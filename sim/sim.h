@@ -16,8 +16,10 @@
 //            header: its handles appear only as forward-declared types).
 // Called by: start-up (defaults, the configuration's setup block through
 //            config_set_setup_hooks), the console's readsetup/writesetup,
-//            the menus, the network client, and the physics code that
-//            builds riders from models and applies setups.
+//            the menus, the network client, the physics code that builds
+//            riders from models and applies setups, and every reader of a
+//            rider's bodies (race tic, views, ride session), which read
+//            them only through the body accessors here.
 // Lifetime:  models and setup live for the run. The world and contact
 //            group live from physics_init (start-up) to physics_shutdown;
 //            a rider from build_rider to destroy_rider; shapes until
@@ -258,7 +260,7 @@ struct Terrain;
 struct TileType;
 
 constexpr int MAX_RIDERS = 160;
-constexpr int NO_RIDER = 160;  // "none" wherever a slot is stored
+constexpr int NO_RIDER = MAX_RIDERS;  // "none" wherever a slot is stored
 constexpr double PHYSICS_TIC = 1.0 / 128;
 constexpr double GRAVITY_Y = -32.0;
 
@@ -407,6 +409,22 @@ void set_presence(RiderState *r, float value);
 // direction, or anything non-finite, leaves the orientation as it is.
 // Non-finite positions leave the position.
 void set_body_pose(dxBody *b, const double pos[3], const double quat[4]);
+// A body as the world holds it now, in world coordinates: rotation as 3
+// rows of 4 (the fourth of each row unused) and as a quaternion w, x, y, z.
+struct body_state {
+    std::array<double, 3> position{}, velocity{}, angular_velocity{};
+    std::array<double, 12> rotation{};
+    std::array<double, 4> quaternion{1, 0, 0, 0};
+};
+[[nodiscard]] body_state read_body_state(dxBody *b);
+// The world velocity of the body's material point now at world point `p`.
+[[nodiscard]] std::array<double, 3> body_point_velocity(dxBody *b, const std::array<double, 3> &p);
+// A direction in body coordinates turned into world coordinates.
+[[nodiscard]] std::array<double, 3> body_vector_to_world(dxBody *b, const std::array<double, 3> &v);
+// A body of a built rider: its position and linear velocity (zero for a
+// rider that is not built).
+[[nodiscard]] std::array<float, 3> body_position(const RiderState *r, int body);
+[[nodiscard]] std::array<float, 3> body_velocity(const RiderState *r, int body);
 // A wheel's contact record (0 front, 1 rear) for the other subsystems: for
 // a rider whose contacts this tic's simulation does not compute, both
 // wheels are probed first, at most once per tic. Null for a bad rider or

@@ -209,13 +209,13 @@ TEST_F(LoadTrack, RaceLineupOnTheGrid) {
     ASSERT_TRUE(load_track(ts.get(), race("motocross", {1, 2, 2, 1042, 3, 1})));
     EXPECT_EQ(ts->folder, "tracks/motocross");
     EXPECT_EQ(ts->bike_count, 5);
-    EXPECT_EQ(ts->slots[0].mode, SLOT_LOCAL);
+    EXPECT_EQ(ts->race.mode[0], SLOT_LOCAL);
     EXPECT_EQ(ts->local_slot, 0);
     EXPECT_EQ(ts->viewed_slot, 0);
-    EXPECT_EQ(ts->slots[1].mode, SLOT_COMPUTER);
+    EXPECT_EQ(ts->race.mode[1], SLOT_COMPUTER);
     EXPECT_STREQ(roster()[size_t(ts->slots[3].roster)].number, "42");
     EXPECT_NE(ts->slots[4].bike.find("125"), std::string::npos);
-    EXPECT_EQ(ts->slots[5].mode, SLOT_REPLAYED);  // a second 1
+    EXPECT_EQ(ts->race.mode[5], SLOT_REPLAYED);  // a second 1
     EXPECT_FALSE(rider_slot(5)->built);
     // Race clock: a lap race of 3, gates dropping 13 to 15 s after the load.
     const race_clock &c = ts->race.clock;
@@ -301,7 +301,7 @@ TEST_F(LoadTrack, TimeTrialPutsOneBikeInSlotZeroWithTheStartPast) {
     ASSERT_TRUE(load_track(ts.get(), rq));
     EXPECT_EQ(ts->bike_count, 1);
     EXPECT_TRUE(rider_slot(0)->built);
-    EXPECT_EQ(ts->slots[0].mode, SLOT_LOCAL);
+    EXPECT_EQ(ts->race.mode[0], SLOT_LOCAL);
     EXPECT_EQ(ts->race.clock.tic, 38400);
     EXPECT_GT(ts->race.clock.tic, ts->race.clock.start_tic);
     // Two gates before the first lap's finish line, facing along that gate,
@@ -322,7 +322,7 @@ TEST_F(LoadTrack, SlotsWaitingForSamplesStayPutAndAbsent) {
         ASSERT_TRUE(load_track(ts.get(), race("motocross", {code, 1})));
         RiderState *r = rider_slot(0);
         ASSERT_TRUE(r->built) << code;
-        EXPECT_EQ(ts->slots[0].mode, SLOT_REPLAYED) << code;
+        EXPECT_EQ(ts->race.mode[0], SLOT_REPLAYED) << code;
         std::array<float, 3> before = body_position(r, BODY_FRAME);
         for (int n = 0; n < 256; ++n)
             race_tic(&ts->race);

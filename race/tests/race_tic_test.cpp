@@ -7,8 +7,6 @@
 
 #include "sim/sim.h"
 
-#include <ode/ode.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +81,7 @@ protected:
     void carry_to(const std::array<double, 3> &p, double dx, double dz) {
         double heading = std::atan2(-dx, -dz);
         place_rider(rider, 0, 0, 0, heading);
-        const double *fw = dBodyGetPosition(rider->body[BODY_FRONT_WHEEL].get());
+        const std::array<double, 3> fw = read_body_state(rider->body[BODY_FRONT_WHEEL].get()).position;
         place_rider(rider, p[0] - fw[0], p[1] - fw[1], p[2] - fw[2], heading);
     }
 
@@ -116,24 +114,37 @@ protected:
     void stand(double x, double z, double heading, double lean) {
         double y = terrain_height_at(&terrain, float(x), float(z));
         place_rider(rider, x, y, z, heading);
-        dMatrix3 R;
-        dRFromAxisAndAngle(R, std::sin(heading), 0, std::cos(heading), lean);
-        const double *f = dBodyGetPosition(rider->body[BODY_FRAME].get());
+        // the turn about the heading direction, as a quaternion and a matrix
+        const double ax = std::sin(heading), az = std::cos(heading);
+        const double cw = std::cos(lean / 2), sw = std::sin(lean / 2);
+        const std::array<double, 4> q = {cw, ax * sw, 0, az * sw};
+        const double R[3][3] = {
+            {1 - 2 * q[3] * q[3], -2 * q[0] * q[3], 2 * q[1] * q[3]},
+            {2 * q[0] * q[3], 1 - 2 * (q[1] * q[1] + q[3] * q[3]), -2 * q[0] * q[1]},
+            {2 * q[1] * q[3], 2 * q[0] * q[1], 1 - 2 * q[1] * q[1]},
+        };
+        const std::array<double, 3> f = read_body_state(rider->body[BODY_FRAME].get()).position;
         double c[3] = {f[0], y, f[2]};
         for (ode_body &b : rider->body) {
-            const double *p = dBodyGetPosition(b.get());
-            double d[3] = {p[0] - c[0], p[1] - c[1], p[2] - c[2]};
-            dBodySetPosition(b.get(), c[0] + R[0] * d[0] + R[1] * d[1] + R[2] * d[2],
-                             c[1] + R[4] * d[0] + R[5] * d[1] + R[6] * d[2],
-                             c[2] + R[8] * d[0] + R[9] * d[1] + R[10] * d[2]);
-            dMatrix3 turned;
-            dMultiply0_333(turned, R, dBodyGetRotation(b.get()));
-            dBodySetRotation(b.get(), turned);
+            const body_state s = read_body_state(b.get());
+            double d[3] = {s.position[0] - c[0], s.position[1] - c[1], s.position[2] - c[2]};
+            double pos[3];
+            for (int i = 0; i < 3; ++i)
+                pos[i] = c[i] + R[i][0] * d[0] + R[i][1] * d[1] + R[i][2] * d[2];
+            const std::array<double, 4> &o = s.quaternion;
+            const double turned[4] = {
+                q[0] * o[0] - q[1] * o[1] - q[2] * o[2] - q[3] * o[3],
+                q[0] * o[1] + q[1] * o[0] + q[2] * o[3] - q[3] * o[2],
+                q[0] * o[2] - q[1] * o[3] + q[2] * o[0] + q[3] * o[1],
+                q[0] * o[3] + q[1] * o[2] - q[2] * o[1] + q[3] * o[0],
+            };
+            set_body_pose(b.get(), pos, turned);
         }
         for (int n = 0; n < 64 && rider_touches_terrain(rider, &terrain); ++n)
             for (ode_body &b : rider->body) {
-                const double *p = dBodyGetPosition(b.get());
-                dBodySetPosition(b.get(), p[0], p[1] + 0.25, p[2]);
+                const body_state s = read_body_state(b.get());
+                const double up[3] = {s.position[0], s.position[1] + 0.25, s.position[2]};
+                set_body_pose(b.get(), up, s.quaternion.data());
             }
     }
     fs::path folder;
