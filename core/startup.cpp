@@ -165,14 +165,31 @@ void release_controls() {
     bindings_release_all();
 }
 
+// A line of a layer below as the message line shows it (without its own
+// newline), and as the log takes it.
+void message_text(const char *text) {
+    size_t n = std::strlen(text);
+    show_message_line("%.*s", int(n && text[n - 1] == '\n' ? n - 1 : n), text);
+}
+void log_text(const char *text) {
+    velk_log("%s", text);
+}
+
+// A subsystem cannot run without the slots named: each is reported and
+// start-up stops.
+bool start_checks_pass(const std::vector<const char *> &missing, const char *what) {
+    for (const char *name : missing) {
+        std::fprintf(stderr, "%s '%s' is missing\n", what, name);
+        velk_log("%s '%s' is missing\n", what, name);
+    }
+    return missing.empty();
+}
+
 // The track layer's console, loading stages and window pump. Headless runs
 // have no GL context: textures, models and the terrain renderer stay out.
 void use_track_services(bool headless) {
     track_services s;
-    s.message = [](const char *text) {
-        size_t n = std::strlen(text);
-        show_message_line("%.*s", int(n && text[n - 1] == '\n' ? n - 1 : n), text);
-    };
+    s.message = message_text;
     s.stage = progress;
     s.stage_done = [](const char *stage) { velk_log("%.64s...done\n", stage); };
     s.tick = [] { (void)loading_screen_tick(); };
@@ -451,12 +468,15 @@ void show_first_frame(velk_window *w) {
 
 // The controls and the keys the loop handles itself; the physics world with
 // its gravity and contact group, and the hooks every rider's update runs
-// (engine, drivetrain, rider control).
-void start_controls_and_physics(program_state *p) {
+// (engine, drivetrain, rider control); false when a required hook is
+// missing. The race layer's lines go to the message line and the log.
+bool start_controls_and_physics(program_state *p) {
     p->loop.keys = p->sw.headless ? default_loop_keys() : bind_controls();
     if (!physics_init())
         velk_log("Can't create the physics world\n");
     physics_set_hooks(standard_rider_hooks());
+    race_set_services(race_services{.log = log_text, .message = message_text, .verbosity = verbosity});
+    return start_checks_pass(missing_physics_hooks(), "physics hook");
 }
 
 // The start track: one computer rider, or the lineup of "--lineup" with
@@ -650,7 +670,8 @@ int kessrun_main(int argc, char **argv) {
     if (!list_tracks(p, names))
         return 1;
     show_first_frame(p->window);
-    start_controls_and_physics(p);
+    if (!start_controls_and_physics(p))
+        return 1;
     load_start_track(p, &session);
     // A headless run without a track has nothing to do.
     if (p->sw.headless && !p->dead_end.empty()) {

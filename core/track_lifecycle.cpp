@@ -423,7 +423,7 @@ void clear_replay_histories(track_state *ts) {
         s.history.write = 0;
         s.history.pending = 0;
         RiderState *r = rider_slot(k);
-        if (rs.mode[size_t(k)] == SLOT_REPLAYED && r->built)
+        if (ts->race.mode[size_t(k)] == SLOT_REPLAYED && r->built)
             set_presence(r, 0);
     }
 }

@@ -344,7 +344,6 @@ void race_tic(race_state *rs) {
     p.terrain = rs->terrain;
     p.tic = rs->clock.tic;
     p.rider_collisions = true;
-    p.deformation = false;  // digging is done below, with the race's accumulators
     set_realign_target(realign_to_next_gate, rs);
     physics_tic(p);
     set_realign_target(nullptr, nullptr);

@@ -449,18 +449,20 @@ void tether(dxBody *a, const double pa[3], dxBody *b, const double pb[3], double
 void joint_drift_correction(RiderState *r);
 
 // Hooks for the steps that other parts of the simulation fill in; a null
-// hook is skipped.
+// hook is skipped. Roost, tyre marks and digging are the race tic's own
+// steps around physics_tic.
 struct physics_hooks {
     void (*crash)(RiderState *r) = nullptr;                        // rider control
-    void (*roost_and_marks)(RiderState *r, int32_t tic) = nullptr;  // after the contacts
-    void (*dig)(RiderState *r, const Terrain *t) = nullptr;         // after the step
     void (*before_update)(RiderState *r, int32_t tic) = nullptr;    // computer riders, false start
     // The whole rider update (suspension and mount springs included);
     // without it a bike gets only its suspension and mount springs.
     void (*update)(RiderState *r, int32_t tic) = nullptr;
-    void (*after_update)(RiderState *r, int32_t tic) = nullptr;     // line recording
 };
 void physics_set_hooks(const physics_hooks &h);
+// The hooks riding cannot do without ("crash", "update") that are not in
+// place; empty when the rider update is complete. Start-up checks it after
+// setting the hooks and refuses to go on, naming each missing one.
+[[nodiscard]] std::vector<const char *> missing_physics_hooks();
 
 struct physics_tic_params {
     const Terrain *terrain = nullptr;
@@ -468,7 +470,6 @@ struct physics_tic_params {
     bool rider_collisions = true;
     bool online = false;   // only the local rider against the others, mode 1
     int local_slot = 0;
-    bool deformation = false;
 };
 // One tic for every built rider: contacts, collisions, the step, the group
 // emptied, the rider updates.

@@ -48,8 +48,6 @@ void update_rider(RiderState *r, int32_t tic)
         if (!r->down && tic >= 2)
             joint_drift_correction(r);
     }
-    if (g_hooks.after_update)
-        g_hooks.after_update(r, tic);
 }
 
 double frame_speed2(const RiderState *r)
@@ -111,6 +109,16 @@ RiderState *rider_slot(int slot)
 void physics_set_hooks(const physics_hooks &h)
 {
     g_hooks = h;
+}
+
+std::vector<const char *> missing_physics_hooks()
+{
+    std::vector<const char *> missing;
+    if (!g_hooks.crash)
+        missing.push_back("crash");
+    if (!g_hooks.update)
+        missing.push_back("update");
+    return missing;
 }
 
 int32_t physics_current_tic()
@@ -184,24 +192,16 @@ void physics_tic(const physics_tic_params &p)
         }
     }
 
-    // Roost and tyre marks, in an order rotated by the tic.
-    if (g_hooks.roost_and_marks) {
-        for (int k = 0; k < MAX_RIDERS; ++k) {
-            RiderState &r = g_riders[size_t((k + (p.tic % MAX_RIDERS + MAX_RIDERS)) % MAX_RIDERS)];
-            if (r.built)
-                g_hooks.roost_and_marks(&r, p.tic);
-        }
-    }
+    // Roost and tyre marks are not made here: the race tic throws them
+    // after this function returns, from the contacts this step used
+    // (race/race_tic.cpp).
 
     // The step; this tic's contacts go with it.
     dWorldStep(g_world.get(), PHYSICS_TIC);
     dJointGroupEmpty(g_group.get());
 
-    // Digging.
-    if (p.deformation && g_hooks.dig)
-        for (RiderState &r : g_riders)
-            if (active(r) && r.simulated)
-                g_hooks.dig(&r, p.terrain);
+    // Digging is not done here either: the race tic digs after this
+    // function returns, with the race's dig accumulators (race/race_tic.cpp).
 
     // Rider updates: forces and motors for the next step.
     for (RiderState &r : g_riders)

@@ -451,3 +451,21 @@ TEST_F(physics, negative_fork_force_sets_a_braking_motor)
 }
 
 } // namespace
+
+// Start-up refuses to run riders without the crash and update hooks; the
+// check names each one that is missing.
+TEST(physics_hooks_check, names_each_missing_required_hook)
+{
+    physics_set_hooks({});
+    std::vector<const char *> none = missing_physics_hooks();
+    EXPECT_EQ(std::vector<std::string>(none.begin(), none.end()), (std::vector<std::string>{"crash", "update"}));
+    physics_hooks only_crash;
+    only_crash.crash = standard_rider_hooks().crash;
+    physics_set_hooks(only_crash);
+    std::vector<const char *> missing = missing_physics_hooks();
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_STREQ(missing[0], "update");
+    physics_set_hooks(standard_rider_hooks());
+    EXPECT_TRUE(missing_physics_hooks().empty());
+    physics_set_hooks({});
+}
