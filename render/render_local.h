@@ -336,6 +336,7 @@ struct terrain_detail_level {
     int x = 0, z = 0, size = 0;
     GLuint colour = 0, normal = 0, specular = 0;
     unsigned flags = 0;  // 1 full redraw, 2 decals changed
+    bool composed = false;  // its textures hold a finished composition
 };
 
 // The renderer's data of one loaded terrain (Terrain::render).

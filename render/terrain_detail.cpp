@@ -46,19 +46,18 @@ int floor_div(int a, int b) {
     return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
 
-// Starts black; the load fills every level completely before the first frame.
+// Storage for level 0 only, contents undefined: a level's textures are
+// drawn only once a composition has filled them and built their mipmaps, so
+// uploading zeros and a chain here would be work thrown away (most of a
+// load's time on a software renderer).
 GLuint make_level_texture(int dim, bool mipmaps) {
-    std::vector<uint8_t> black(size_t(dim) * size_t(dim) * 4, 0);
     GLuint tex = krglGenTexture();
     krglBindTexture(GL_TEXTURE_2D, tex);
-    krglPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    krglTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, dim, dim, GL_RGBA, GL_UNSIGNED_BYTE, black.data());
+    krglTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, dim, dim, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
     krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    if (mipmaps)
-        krglGenerateMipmap(GL_TEXTURE_2D);
     return tex;
 }
 
@@ -197,10 +196,10 @@ std::vector<int> decals_in(const compose_target &c, int sq) {
 }
 
 // kind 0 colour, 1 normal, 2 specular.
-void draw_decals(const compose_target &c, int sq, int kind) {
+void draw_decals(const compose_target &c, const std::vector<int> &decals, int kind) {
     GLuint bound = 0;
     bool open = false;
-    for (int i : decals_in(c, sq)) {
+    for (int i : decals) {
         if (size_t(i) >= c.t->decals.size())
             continue;
         const terrain_decal &d = c.t->decals[size_t(i)];
@@ -291,6 +290,11 @@ int run_state(compose_target &c, int state, int squares, uint16_t *done) {
             if (*done & (1u << sq))
                 continue;
             *done = uint16_t(*done | (1u << sq));
+            // A sub-square without decals has nothing to draw and costs
+            // none of the step's budget.
+            std::vector<int> decals = decals_in(c, sq);
+            if (decals.empty())
+                continue;
             --squares;
             if (!begin_target(c, tex, sq))
                 continue;
@@ -302,7 +306,7 @@ int run_state(compose_target &c, int state, int squares, uint16_t *done) {
             } else {
                 krglUseProgram(KRGL_UNLIT);
             }
-            draw_decals(c, sq, kind);
+            draw_decals(c, decals, kind);
             krglFlush();
             krglDisable(GL_BLEND);
         }
@@ -326,6 +330,7 @@ int run_state(compose_target &c, int state, int squares, uint16_t *done) {
         std::swap(l.specular, g->spare[2]);
         l.x = c.x;
         l.z = c.z;
+        l.composed = true;
         return COMPOSE_DONE;
     }
     default:
@@ -372,6 +377,26 @@ void start_composition(terrain_gpu *g, int level, int x, int z) {
     g->new_x = x;
     g->new_z = z;
     g->levels[size_t(level)].flags = 0;
+}
+
+// Makes the first missing spare; false when none was missing.
+bool replace_a_spare(terrain_gpu *g) {
+    for (size_t k = 0; k < g->spare.size(); ++k)
+        if (!g->spare[k]) {
+            g->spare[k] = make_level_texture(g->texture_dim, k > 0 || terrain_render_config().mipmaps);
+            return true;
+        }
+    return false;
+}
+
+// Composes level k completely, in place, within this call.
+void compose_now(Terrain *t, terrain_gpu *g, size_t k) {
+    if (g->updating >= 0 && size_t(g->updating) != k)
+        run_composition(t, g, true);  // the composition under way finishes first
+    while (replace_a_spare(g)) {
+    }
+    start_composition(g, int(k), g->levels[k].x, g->levels[k].z);
+    run_composition(t, g, true);
 }
 
 }  // namespace
@@ -437,20 +462,52 @@ void terrain_create_detail_levels(Terrain *t) {
         l.bit = p.bit;
         l.size = p.size;
         l.x = l.z = p.bit == TERRAIN_WHOLE_LEVEL ? 0 : terrain_level_origin((t->dim - 1) / 2, p.size, t->dim);
-        l.colour = make_level_texture(d, s.mipmaps);
-        l.normal = make_level_texture(d, true);
-        l.specular = make_level_texture(d, true);
+        // No textures yet: a level's first composition hands it the spares.
         l.flags = 1;
         g->levels.push_back(l);
         velk_log("Detail level %d is %dx%d covering %dx%d height elements\n", p.bit, d, d, p.size, p.size);
     }
     for (size_t k = 0; k < 3; ++k)
         g->spare[k] = make_level_texture(d, k > 0 || s.mipmaps);
-    for (size_t k = 0; k < g->levels.size(); ++k) {
-        start_composition(g, int(k), g->levels[k].x, g->levels[k].z);
-        run_composition(t, g, true);
-    }
+    // The whole-terrain level is composed once the decals are in (the end of
+    // the load), so the first frame has ground everywhere. The finer levels
+    // follow after the first frame, a budgeted step per frame, where the
+    // camera then is; until then the draw takes the whole-terrain level.
 }
+
+namespace {
+
+// The level the update works on next and the origin it gets: the first,
+// coarse to fine (the whole level is last in the list), that must follow the
+// camera or needs a redraw. A level not yet composed waits for a camera to
+// be centred on.
+bool next_level_work(const Terrain *t, const terrain_gpu *g, size_t *level, int *x, int *z) {
+    int cx = 0, cz = 0;
+    if (g->have_camera) {
+        cx = int(std::floor(g->camera[0] * t->inv_spacing));
+        cz = int(std::floor(g->camera[2] * t->inv_spacing));
+    }
+    for (size_t k = g->levels.size(); k-- > 0;) {
+        const terrain_detail_level &l = g->levels[k];
+        bool whole = l.bit == TERRAIN_WHOLE_LEVEL;
+        if (!l.composed && !whole && !g->have_camera)
+            continue;
+        *level = k;
+        if (!whole && g->have_camera && terrain_level_must_move(l.x, l.z, l.size, cx, cz)) {
+            *x = terrain_level_origin(cx, l.size, t->dim);
+            *z = terrain_level_origin(cz, l.size, t->dim);
+            return true;
+        }
+        if (l.flags & 3) {
+            *x = l.x;
+            *z = l.z;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 void terrain_update_detail_textures(Terrain *t) {
     if (!krgl.ready || !t->render)
@@ -462,31 +519,24 @@ void terrain_update_detail_textures(Terrain *t) {
     if (all)
         for (terrain_detail_level &l : g->levels)
             l.flags |= 1;
+    // Ground everywhere before anything is drawn.
+    if (!g->levels.back().composed) {
+        compose_now(t, g, g->levels.size() - 1);
+        return;
+    }
     do {
         if (g->updating < 0) {
-            int cx = 0, cz = 0;
-            if (g->have_camera) {
-                cx = int(std::floor(g->camera[0] * t->inv_spacing));
-                cz = int(std::floor(g->camera[2] * t->inv_spacing));
-            }
-            // Coarse to fine: the whole level is last in the list.
-            for (size_t k = g->levels.size(); k-- > 0;) {
-                terrain_detail_level &l = g->levels[k];
-                bool whole = l.bit == TERRAIN_WHOLE_LEVEL;
-                if (!whole && g->have_camera && terrain_level_must_move(l.x, l.z, l.size, cx, cz)) {
-                    start_composition(g, int(k), terrain_level_origin(cx, l.size, t->dim),
-                                      terrain_level_origin(cz, l.size, t->dim));
-                    break;
-                }
-                if (l.flags & 3) {
-                    start_composition(g, int(k), l.x, l.z);
-                    break;
-                }
-            }
-            if (g->updating < 0) {
+            size_t k = 0;
+            int x = 0, z = 0;
+            if (!next_level_work(t, g, &k, &x, &z)) {
                 g->changed_cells = 0;  // the cell lists are kept up to date as decals change
                 return;
             }
+            // Spares handed to a level by its first composition are
+            // replaced one a frame, so no frame pays for them all.
+            if (replace_a_spare(g))
+                return;
+            start_composition(g, int(k), x, z);
         }
         run_composition(t, g, all);
     } while (all);
@@ -527,15 +577,16 @@ void terrain_render_sort_decals(Terrain *t) {
     terrain_rebuild_decal_map(t);
     for (const terrain_decal &d : t->decals)
         flag_levels_for(g, t, d);
-    // Still loading: the levels are complete, decals included, before the
-    // first frame.
-    if (!krgl.ready || !g->framebuffer)
+    // The end of the load: the whole-terrain level is composed with its
+    // decals (and any other composed level they touch is redrawn); the finer
+    // levels get theirs with their first composition.
+    if (!krgl.ready || !g->framebuffer || g->levels.empty())
         return;
-    for (size_t k = 0; k < g->levels.size(); ++k)
-        if (g->levels[k].flags) {
-            start_composition(g, int(k), g->levels[k].x, g->levels[k].z);
-            run_composition(t, g, true);
-        }
+    for (size_t k = 0; k < g->levels.size(); ++k) {
+        const terrain_detail_level &l = g->levels[k];
+        if (l.composed ? l.flags != 0 : l.bit == TERRAIN_WHOLE_LEVEL)
+            compose_now(t, g, k);
+    }
 }
 
 namespace {

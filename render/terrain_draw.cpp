@@ -26,12 +26,13 @@ float dot(const float a[3], const float b[3]) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
-// The first detail level whose region holds the node; the whole level last.
+// The first composed detail level whose region holds the node; the whole
+// level last.
 const terrain_detail_level *level_for(const terrain_gpu *g, int dim, const terrain_patch &p) {
     int s = (dim - 1) >> p.level;
     int x0 = p.a * s, z0 = p.b * s;
     for (const terrain_detail_level &l : g->levels)
-        if (x0 >= l.x && z0 >= l.z && x0 + s <= l.x + l.size && z0 + s <= l.z + l.size)
+        if (l.composed && x0 >= l.x && z0 >= l.z && x0 + s <= l.x + l.size && z0 + s <= l.z + l.size)
             return &l;
     return g->levels.empty() ? nullptr : &g->levels.back();
 }

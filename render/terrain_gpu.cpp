@@ -47,9 +47,9 @@ std::vector<T> rect_of(const std::vector<T> &src, int dim, int i0, int j0, int w
 void upload_mip_chain(const kr_image &img, GLenum format) {
     int w = img.width, h = img.height;
     size_t offset = 0;
+    GLint internal = GLint(format == GL_RGBA ? GL_RGBA8 : format == GL_RGB ? GL_RGB8 : GL_R8);
     for (int level = 0; level < img.levels; ++level) {
-        krglTexImage2D(GL_TEXTURE_2D, level, GLint(format == GL_RGBA ? GL_RGBA8 : GL_RGB8), w, h, format,
-                       GL_UNSIGNED_BYTE, img.pixels.data() + offset);
+        krglTexImage2D(GL_TEXTURE_2D, level, internal, w, h, format, GL_UNSIGNED_BYTE, img.pixels.data() + offset);
         offset += size_t(w) * size_t(h) * size_t(img.components);
         w = std::max(1, w / 2);
         h = std::max(1, h / 2);
@@ -401,11 +401,23 @@ void terrain_render_build_lod(Terrain *t) {
         return;
     int side = t->dim - 1;
     if (!t->shadow.empty()) {
-        std::vector<uint8_t> texels = rect_of(t->shadow, t->dim, 0, 0, side, side);
+        // The chain is built here rather than by the GL: on a software
+        // renderer generating it costs a shader compile at every start.
+        kr_image img;
+        img.width = img.height = side;
+        img.components = 1;
+        img.levels = 1;
+        img.pixels = rect_of(t->shadow, t->dim, 0, 0, side, side);
+        build_mip_chain(&img, "shadow map");
         delete_texture(&g->shadow);
-        g->shadow = make_texture(GL_R8, side, side, GL_RED, GL_UNSIGNED_BYTE, texels.data(), GL_LINEAR_MIPMAP_LINEAR,
-                                 GL_LINEAR);
-        krglGenerateMipmap(GL_TEXTURE_2D);
+        g->shadow = krglGenTexture();
+        krglBindTexture(GL_TEXTURE_2D, g->shadow);
+        krglPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        upload_mip_chain(img, GL_RED);
+        krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+        krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        krglTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     }
     build_meshes(g, g_settings.disable_tmesh ? 0 : g_settings.mesh_exponent);
     terrain_create_detail_levels(t);

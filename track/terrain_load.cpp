@@ -282,8 +282,12 @@ void terrain_unload(Terrain *t) {
 void terrain_load_decals(Terrain *t, const char *folder) {
     std::string path = folder_file(folder, "decals");
     data_file_ptr f(data_open(path.c_str(), "rb"));
-    if (!f)
+    if (!f) {
+        // The renderer finishes its detail textures here, decals or not.
+        if (services().render_sort_decals)
+            services().render_sort_decals(t);
         return;
+    }
     stage_begin("Loading decals");
     float x, z, angle, size, aspect;
     char name[1024];

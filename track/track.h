@@ -263,7 +263,8 @@ struct track_lighting;
 // and then renamed over the old one. False after the first failure.
 [[nodiscard]] bool terrain_save(Terrain *t, const char *folder, const track_lighting &light);
 
-// Reads "decals" (called at the end of terrain_load).
+// Reads "decals" when the folder has one, then hands the list to the
+// renderer, which finishes its detail textures (the end of terrain_load).
 void terrain_load_decals(Terrain *t, const char *folder);
 
 // ---------------------------------------------------------------- track list

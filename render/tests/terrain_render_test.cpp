@@ -133,6 +133,13 @@ TEST_F(terrain_gl, DetailLevelsFollowTheCameraAStepAFrame) {
     const terrain_detail_level &high = g->levels.front();
     ASSERT_EQ(high.size, 64);
     EXPECT_EQ(high.x, terrain_level_origin(128, 64, t.dim));
+    // The load composes the whole-terrain level only; the finer one waits
+    // for the first frame's camera.
+    EXPECT_TRUE(g->levels.back().composed);
+    EXPECT_FALSE(high.composed);
+    EXPECT_EQ(high.colour, 0u);
+    terrain_update_detail_textures(&t);
+    EXPECT_EQ(g->updating, -1);
     (void)draw_and_read(k_width / 2, 4);  // the camera at sample 30, 30
     int frames = 0;
     while (high.x != terrain_level_origin(30, 64, t.dim) && frames < 200) {
@@ -142,6 +149,8 @@ TEST_F(terrain_gl, DetailLevelsFollowTheCameraAStepAFrame) {
     }
     EXPECT_EQ(high.x, terrain_level_origin(30, 64, t.dim));
     EXPECT_EQ(high.z, terrain_level_origin(30, 64, t.dim));
+    EXPECT_TRUE(high.composed);
+    EXPECT_NE(high.colour, 0u);
     EXPECT_GT(frames, 3);  // spread over frames, not done at once
     EXPECT_EQ(g->updating, -1);
     EXPECT_EQ(krglGetError(), GLenum(GL_NO_ERROR));
@@ -178,6 +187,7 @@ TEST_F(terrain_gl, DecalsAreBakedIntoTheLevelsTheyTouch) {
     EXPECT_EQ(level_texel(g, whole.colour, 64, 64), (std::array<uint8_t, 3>{255, 255, 255}));
     terrain_decal_append(&t, d);
     EXPECT_TRUE(whole.flags & 2);
+    (void)draw_and_read(k_width / 2, 4);  // the finer level waits for a camera
     int frames = 0;
     auto busy = [&] {
         if (g->updating >= 0)
