@@ -185,19 +185,26 @@ bool start_checks_pass(const std::vector<const char *> &missing, const char *wha
     return missing.empty();
 }
 
-// The track layer's console, loading stages and window pump. Headless runs
-// have no GL context: textures, models and the terrain renderer stay out.
+// The track layer's console, loading stages and window pump, textures and
+// the terrain renderer. Headless runs have no GL context: textures, models
+// and the terrain renderer stay out.
 void use_track_services(bool headless) {
     track_services s;
     s.message = message_text;
-    s.stage = progress;
+    s.stage = [](const char *stage) {
+        progress(stage);
+        (void)loading_screen_tick();
+    };
     s.stage_done = [](const char *stage) { velk_log("%.64s...done\n", stage); };
     s.tick = [] { (void)loading_screen_tick(); };
     s.verbosity = verbosity;
     s.load_shape = load_shape_handle;
     height_image_fill_services(&s);
-    if (!headless)
+    if (!headless) {
+        s.load_texture = LoadTexture;
+        s.texture_memory = [] { return size_t(texture_memory_used()); };
         terrain_render_fill_services(&s);
+    }
     track_set_services(s);
 }
 

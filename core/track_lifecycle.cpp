@@ -8,6 +8,7 @@
 #include "core/lifecycle_local.h"
 #include "files/files.h"
 #include "hash/hash.h"
+#include "render/render.h"
 #include "sim/sim.h"
 
 #include <algorithm>
@@ -63,15 +64,28 @@ void stage_done(const char *name) {
         velk_log("%.64s...done\n", name);
 }
 
+unsigned long texture_bytes() {
+    const track_services &s = track_get_services();
+    return s.texture_memory ? (unsigned long)s.texture_memory() : 0;
+}
+
+void log_texture_memory(const char *after) {
+    if (verbosity() > 0)
+        velk_log("%lu bytes texture memory used after %s creation\n", texture_bytes(), after);
+}
+
 // Feeds a whole file into the digest; a missing file adds nothing.
 void digest_file(ripemd160_ctx *c, const std::string &name) {
     data_file *f = data_open(name.c_str(), "rb");
     if (!f)
         return;
     uint8_t block[16384];
-    size_t n;
-    while ((n = data_read(f, block, sizeof block)) > 0)
+    size_t n, fed = 0;
+    while ((n = data_read(f, block, sizeof block)) > 0) {
         ripemd160_feed(c, block, n);
+        if (++fed % 64 == 0)  // a megabyte: large height fields take a while
+            (void)loading_screen_tick();
+    }
     data_close(f);
 }
 
@@ -280,10 +294,7 @@ bool load_terrain_files(track_state *ts, const std::string &base, ripemd160_ctx 
     ++ts->full_loads;
     if (!terrain_load(&ts->terrain, base.c_str()))
         return false;
-    const track_services &svc = track_get_services();
-    if (verbosity() > 0)
-        velk_log("%lu bytes texture memory used after hf creation\n",
-                 (unsigned long)(svc.texture_memory ? svc.texture_memory() : 0));
+    log_texture_memory("hf");
     return true;
 }
 
@@ -296,10 +307,13 @@ void load_track_objects(track_state *ts, const std::string &base, ripemd160_ctx 
     roost_pool_reset(&ts->race.roost);
     stage(ts, "Loading flaggers");
     load_flaggers(&ts->objects, &ts->terrain, int(ts->timing.checkpoints.size()));
+    log_texture_memory("flagger");
     stage(ts, "Loading billboards");
     load_billboards(&ts->objects, &ts->terrain);
+    log_texture_memory("billboard");
     stage(ts, "Loading statues");
     load_statues(&ts->objects, &ts->terrain);
+    log_texture_memory("statue");
     stage(ts, "Loading map");
     load_map(&ts->objects);
     std::set<std::string> seen;
@@ -318,6 +332,9 @@ bool load_track_files(track_state *ts, const load_track_request &rq) {
     if (!ts->folder.empty() || ts->terrain.loaded)
         free_track(ts);
     ts->force_reload = false;
+    // A new texture generation: the textures this load names survive it,
+    // the previous track's others are deleted at its end.
+    texture_begin_track_load();
     ts->folder = rq.folder;
     ts->title = rq.title;
     std::string base = "@" + rq.folder;
@@ -429,6 +446,12 @@ void clear_replay_histories(track_state *ts) {
 }
 
 // The laps to ride; a race of fixed length has no lap target.
+// The texture memory, then the textures no part of this load named.
+void release_unused_textures() {
+    show_message_line("%lu MB texture memory used", texture_bytes() >> 20);
+    DeleteStaleTextures(false);
+}
+
 void set_lap_target(race_clock *clock, const load_track_request &rq) {
     if (rq.race_length > 0) {
         clock->lap_target = 1000000;
@@ -486,6 +509,7 @@ bool load_track(track_state *ts, const load_track_request &rq) {
     load_bikes(ts, rq, lineup);
     clear_replay_histories(ts);
     roost_pool_reset(&ts->race.roost);
+    release_unused_textures();
     set_lap_target(&ts->race.clock, rq);
     raise_starting_gates(&ts->timing, &ts->objects);
     place_time_trial_start(ts, rq);

@@ -135,10 +135,15 @@ bool decode_netpbm(std::span<const uint8_t> data, const char *label, int compone
 
 // ---------------------------------------------------------------- PNG
 
+// Bytes read or decoded between two calls of a loading tick.
+constexpr size_t TICK_BYTES = size_t(1) << 20;
+
 struct png_source {
     std::span<const uint8_t> data;
     size_t pos;
     const char *label;
+    void (*tick)() = nullptr;
+    size_t last_tick = 0;
 };
 
 void png_read_bytes(png_structp png, png_bytep out, size_t n)
@@ -149,6 +154,10 @@ void png_read_bytes(png_structp png, png_bytep out, size_t n)
     }
     std::memcpy(out, src->data.data() + src->pos, n);
     src->pos += n;
+    if (src->tick && src->pos - src->last_tick >= TICK_BYTES) {
+        src->last_tick = src->pos;
+        src->tick();
+    }
 }
 
 void png_fail(png_structp png, png_const_charp message)
@@ -252,7 +261,7 @@ struct png_read_handles {
 
 // Decodes into bytes of `header.channels` samples of bit_depth 8 or 16.
 bool decode_png_bytes(std::span<const uint8_t> data, const char *label, bool grey16, png_header *header,
-                      std::vector<uint8_t> *bytes, std::string *text)
+                      std::vector<uint8_t> *bytes, std::string *text, void (*tick)() = nullptr)
 {
     if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) {
         console_line("Not a PNG file: %.900s", label);
@@ -268,7 +277,7 @@ bool decode_png_bytes(std::span<const uint8_t> data, const char *label, bool gre
     if (!h.info || !h.end_info) {
         return false;
     }
-    png_source src{data, 0, label};
+    png_source src{data, 0, label, tick};
     png_set_read_fn(h.png, &src, png_read_bytes);
     if (!png_read_header(h.png, h.info, grey16, header)) {
         return false;
@@ -477,11 +486,11 @@ bool image_decode_png(std::span<const uint8_t> data, const char *label, kr_image
 }
 
 bool image_decode_png_grey16(std::span<const uint8_t> data, const char *label, std::vector<uint16_t> *samples,
-                             int *width, int *height)
+                             int *width, int *height, void (*tick)())
 {
     png_header hd{};
     std::vector<uint8_t> bytes;
-    if (!decode_png_bytes(data, label, true, &hd, &bytes, nullptr) || hd.channels != 1) {
+    if (!decode_png_bytes(data, label, true, &hd, &bytes, nullptr, tick) || hd.channels != 1) {
         return false;
     }
     size_t n = size_t(hd.width) * size_t(hd.height);
@@ -494,7 +503,7 @@ bool image_decode_png_grey16(std::span<const uint8_t> data, const char *label, s
     return true;
 }
 
-bool read_whole_file(const char *name, std::vector<uint8_t> *out)
+bool read_whole_file(const char *name, std::vector<uint8_t> *out, void (*tick)())
 {
     data_file_ptr f(data_open(name, "rb"));
     if (!f) {
@@ -502,9 +511,13 @@ bool read_whole_file(const char *name, std::vector<uint8_t> *out)
     }
     out->clear();
     uint8_t block[65536];
-    size_t n;
+    size_t n, last_tick = 0;
     while ((n = data_read(f.get(), block, sizeof block)) > 0) {
         out->insert(out->end(), block, block + n);
+        if (tick && out->size() - last_tick >= TICK_BYTES) {
+            last_tick = out->size();
+            tick();
+        }
     }
     return true;
 }
@@ -523,13 +536,14 @@ bool decode_any(std::span<const uint8_t> data, const char *label, kr_image *out)
     return image_decode_png(data, label, out);
 }
 
-bool image_read_png_grey16(const char *name, std::vector<uint16_t> *samples, int *width, int *height)
+bool image_read_png_grey16(const char *name, std::vector<uint16_t> *samples, int *width, int *height,
+                           void (*tick)())
 {
     std::vector<uint8_t> data;
-    if (!read_whole_file(name, &data)) {
+    if (!read_whole_file(name, &data, tick)) {
         return false;
     }
-    return image_decode_png_grey16(data, name, samples, width, height);
+    return image_decode_png_grey16(data, name, samples, width, height, tick);
 }
 
 bool image_read(const char *name, kr_image *out)

@@ -228,10 +228,13 @@ void render_set_verbose(int verbosity);
 // PNG expanded to 8-bit RGB or RGBA; text chunks go to out->info.
 [[nodiscard]] bool image_decode_png(std::span<const uint8_t> data, const char *label, kr_image *out);
 // PNG as 16-bit grey samples (colour converted to grey, 8-bit widened by 257).
+// `tick`, when given, runs after every megabyte read (loading screens).
 [[nodiscard]] bool image_decode_png_grey16(std::span<const uint8_t> data, const char *label,
-                                           std::vector<uint16_t> *samples, int *width, int *height);
+                                           std::vector<uint16_t> *samples, int *width, int *height,
+                                           void (*tick)() = nullptr);
 // The same from a data name or path.
-[[nodiscard]] bool image_read_png_grey16(const char *name, std::vector<uint16_t> *samples, int *width, int *height);
+[[nodiscard]] bool image_read_png_grey16(const char *name, std::vector<uint16_t> *samples, int *width, int *height,
+                                         void (*tick)() = nullptr);
 // A data name or path as an image of any format, with its mip chain (none for
 // PGM); ".info" appended to the name is read into the info text.
 [[nodiscard]] bool image_read(const char *name, kr_image *out);

@@ -221,8 +221,9 @@ struct shader_source {
 
 void console_line(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 [[nodiscard]] int render_verbosity();
-// A whole data file into memory; false when it cannot be opened.
-[[nodiscard]] bool read_whole_file(const char *name, std::vector<uint8_t> *out);
+// A whole data file into memory; false when it cannot be opened. `tick`,
+// when given, runs after every megabyte (loading screens).
+[[nodiscard]] bool read_whole_file(const char *name, std::vector<uint8_t> *out, void (*tick)() = nullptr);
 // Dispatch on the first word; no mip chain; `word` receives the first word.
 [[nodiscard]] bool decode_any(std::span<const uint8_t> data, const char *label, kr_image *out);
 // Largest image dimension and pixel count accepted from a file.
@@ -376,6 +377,8 @@ struct terrain_gpu {
     std::vector<terrain_patch> patches;  // scratch of the draw
 };
 [[nodiscard]] terrain_gpu *terrain_gpu_of(Terrain *t);  // created on first use
+// The track layer's loading tick: long load steps call it between parts.
+void terrain_loading_tick();
 // Detail-level work: build at load, compose one whole level.
 void terrain_create_detail_levels(Terrain *t);
 void terrain_delete_detail_levels(terrain_gpu *g);

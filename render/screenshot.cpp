@@ -31,24 +31,38 @@ bool shot_exists(int64_t n)
 
 int64_t screenshot_first_number(const char *const *names)
 {
-    int64_t highest = 0;
+    // The numbers below the limit; a name with a larger one is left alone,
+    // so a single stray file cannot use up every number.
+    std::vector<int64_t> numbers;
     for (const char *const *n = names; n && *n; ++n) {
         const char *s = *n;
         if (std::strncmp(s, "screenshot", 10) != 0 || s[10] < '0' || s[10] > '9') {
             continue;
         }
-        // "screenshot%u", read without wrapping: huge numbers saturate.
+        // "screenshot%u", read without wrapping.
         int64_t v = 0;
-        for (const char *p = s + 10; *p >= '0' && *p <= '9'; p++) {
+        for (const char *p = s + 10; *p >= '0' && *p <= '9' && v <= INT32_MAX; p++) {
             v = v * 10 + (*p - '0');
-            if (v > INT32_MAX) {
-                v = INT32_MAX;
-                break;
-            }
         }
-        highest = std::max(highest, v);
+        if (v <= INT32_MAX) {
+            numbers.push_back(v);
+        }
     }
-    return highest + 1;
+    int64_t highest = numbers.empty() ? 0 : *std::max_element(numbers.begin(), numbers.end());
+    if (highest < INT32_MAX) {
+        return highest + 1;
+    }
+    // The top number is taken: the first free one from 1.
+    std::sort(numbers.begin(), numbers.end());
+    int64_t next = 1;
+    for (int64_t v : numbers) {
+        if (v == next) {
+            next++;
+        } else if (v > next) {
+            break;
+        }
+    }
+    return next;
 }
 
 bool read_pixels_rgb(int x, int y, int width, int height, uint8_t *rgb)
@@ -94,14 +108,21 @@ bool save_screenshot(const char *const *names, int width, int height, std::strin
     if (next_number < 0) {
         next_number = screenshot_first_number(names);
     }
-    // Never overwrite a file made since the index was built, and never wrap
-    // the number round to an old one.
-    while (next_number <= INT32_MAX && shot_exists(next_number)) {
-        next_number++;
-    }
-    if (next_number > INT32_MAX) {
-        velk_log("Can't save screenshot: no free number\n");
-        return false;
+    // Never overwrite a file made since the index was built; past the
+    // limit the count goes on from the first free number.
+    for (bool wrapped = false;;) {
+        while (next_number <= INT32_MAX && shot_exists(next_number)) {
+            next_number++;
+        }
+        if (next_number <= INT32_MAX) {
+            break;
+        }
+        if (wrapped) {
+            velk_log("Can't save screenshot: no free number\n");
+            return false;
+        }
+        wrapped = true;
+        next_number = 1;
     }
     std::vector<uint8_t> raw(size_t(width) * 3 * size_t(height));
     if (!read_pixels_rgb(0, 0, width, height, raw.data())) {

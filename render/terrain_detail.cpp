@@ -389,14 +389,22 @@ bool replace_a_spare(terrain_gpu *g) {
     return false;
 }
 
-// Composes level k completely, in place, within this call.
-void compose_now(Terrain *t, terrain_gpu *g, size_t k) {
+// Composes level k completely, in place, within this call; while loading,
+// the loading screen is kept alive between the steps.
+void compose_now(Terrain *t, terrain_gpu *g, size_t k, bool loading) {
     if (g->updating >= 0 && size_t(g->updating) != k)
         run_composition(t, g, true);  // the composition under way finishes first
     while (replace_a_spare(g)) {
     }
     start_composition(g, int(k), g->levels[k].x, g->levels[k].z);
-    run_composition(t, g, true);
+    if (!loading) {
+        run_composition(t, g, true);
+        return;
+    }
+    while (g->updating >= 0) {
+        run_composition(t, g, false);
+        terrain_loading_tick();
+    }
 }
 
 }  // namespace
@@ -521,7 +529,7 @@ void terrain_update_detail_textures(Terrain *t) {
             l.flags |= 1;
     // Ground everywhere before anything is drawn.
     if (!g->levels.back().composed) {
-        compose_now(t, g, g->levels.size() - 1);
+        compose_now(t, g, g->levels.size() - 1, false);
         return;
     }
     do {
@@ -585,7 +593,7 @@ void terrain_render_sort_decals(Terrain *t) {
     for (size_t k = 0; k < g->levels.size(); ++k) {
         const terrain_detail_level &l = g->levels[k];
         if (l.composed ? l.flags != 0 : l.bit == TERRAIN_WHOLE_LEVEL)
-            compose_now(t, g, k);
+            compose_now(t, g, k, true);
     }
 }
 

@@ -15,6 +15,9 @@ namespace {
 
 terrain_render_settings g_settings;
 
+constexpr int k_upload_rows = 256;         // height texture rows uploaded between loading ticks
+constexpr long k_radii_load_budget = 1 << 22;  // split-radius units between loading ticks
+
 GLuint make_texture(GLint internal_format, int w, int h, GLenum format, GLenum type, const void *pixels,
                     GLint min_filter, GLint mag_filter) {
     GLuint tex = krglGenTexture();
@@ -161,12 +164,16 @@ void terrain_render_fill_services(track_services *s) {
 
 void height_image_fill_services(track_services *s) {
     s->read_height_image = [](const char *path, height_image *out) {
-        return image_read_png_grey16(path, &out->samples, &out->width, &out->height);
+        return image_read_png_grey16(path, &out->samples, &out->width, &out->height, terrain_loading_tick);
     };
     s->write_height_image = [](const char *path, const height_image &image) {
         return image.samples.size() >= size_t(image.width) * size_t(image.height) &&
                WritePng16(path, image.samples.data(), image.width, image.height);
     };
+}
+
+void terrain_loading_tick() {
+    track_get_services().tick();
 }
 
 terrain_gpu *terrain_gpu_of(Terrain *t) {
@@ -182,9 +189,17 @@ void terrain_render_upload_heights(Terrain *t) {
         return;
     terrain_gpu *g = terrain_gpu_of(t);
     int side = t->dim - 1;
-    std::vector<float> texels = rect_of(t->heights, t->dim, 0, 0, side, side);
     delete_texture(&g->heights);
-    g->heights = make_texture(GL_R32F, side, side, GL_RED, GL_FLOAT, texels.data(), GL_LINEAR, GL_LINEAR);
+    g->heights = make_texture(GL_R32F, side, side, GL_RED, GL_FLOAT, nullptr, GL_LINEAR, GL_LINEAR);
+    // In bands, with the loading screen kept alive between them.
+    for (int j = 0; j < side; j += k_upload_rows) {
+        int rows = std::min(k_upload_rows, side - j);
+        std::vector<float> texels = rect_of(t->heights, t->dim, 0, j, side, rows);
+        krglBindTexture(GL_TEXTURE_2D, g->heights);
+        krglPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        krglTexSubImage2D(GL_TEXTURE_2D, 0, 0, j, side, rows, GL_RED, GL_FLOAT, texels.data());
+        terrain_loading_tick();
+    }
     g->height_cursor = 0;
 }
 
@@ -240,6 +255,7 @@ void terrain_render_build_tile_atlas(Terrain *t) {
         if (ok && images[i].levels < 1)
             build_mip_chain(&images[i], name.c_str());
         tiles.push_back(ok ? &images[i] : nullptr);
+        terrain_loading_tick();
     }
     kr_image atlas;
     atlas.width = atlas.height = TILE_ATLAS_DIM;
@@ -394,9 +410,12 @@ void terrain_render_build_lod(Terrain *t) {
     if (t->heights.empty())
         return;
     terrain_gpu *g = terrain_gpu_of(t);
-    // The radii at once: the first frame already needs them.
+    // All the radii now (the first frame needs them), in parts with the
+    // loading screen kept alive between them.
     g->radii = {};
-    (void)terrain_update_split_radii(t, &g->radii, g_settings.detail, -1);
+    while (!terrain_update_split_radii(t, &g->radii, g_settings.detail, k_radii_load_budget) && g->radii.active)
+        terrain_loading_tick();
+    terrain_loading_tick();
     if (!krgl.ready)
         return;
     int side = t->dim - 1;
@@ -409,6 +428,7 @@ void terrain_render_build_lod(Terrain *t) {
         img.levels = 1;
         img.pixels = rect_of(t->shadow, t->dim, 0, 0, side, side);
         build_mip_chain(&img, "shadow map");
+        terrain_loading_tick();
         delete_texture(&g->shadow);
         g->shadow = krglGenTexture();
         krglBindTexture(GL_TEXTURE_2D, g->shadow);

@@ -18,6 +18,8 @@ namespace {
 
 // Largest shadow image read before its size is compared with the grid.
 constexpr int k_max_image_side = 16384;
+// Rows of samples read or converted between two loading ticks.
+constexpr int k_rows_per_tick = 64;
 
 [[nodiscard]] bool header_sane(int n, float spacing, float lo, float hi) {
     if (n < 0 || n > TERRAIN_MAX_N)
@@ -55,15 +57,21 @@ bool read_height_field(Terrain *t, const char *folder) {
     size_grid(t, n, spacing);
     t->min_height = lo;
     t->max_height = hi;
-    size_t count = size_t(t->dim) * size_t(t->dim);
+    size_t dim = size_t(t->dim);
+    size_t count = dim * dim;
     std::vector<uint16_t> samples(count, 0);
 
     if (data_getc(f.get()) == ':') {
-        std::vector<uint8_t> raw(count * 2);
-        if (data_read(f.get(), raw.data(), raw.size()) != raw.size())
-            return false;
-        for (size_t k = 0; k < count; ++k)
-            samples[k] = uint16_t(raw[2 * k] | raw[2 * k + 1] << 8);
+        // In bands of rows, with the loading screen kept alive between them.
+        std::vector<uint8_t> raw(dim * 2 * k_rows_per_tick);
+        for (size_t j = 0; j < dim; j += k_rows_per_tick) {
+            size_t band = std::min<size_t>(k_rows_per_tick, dim - j) * dim;
+            if (data_read(f.get(), raw.data(), band * 2) != band * 2)
+                return false;
+            for (size_t k = 0; k < band; ++k)
+                samples[j * dim + k] = uint16_t(raw[2 * k] | raw[2 * k + 1] << 8);
+            loading_tick();
+        }
     } else {
         height_image image;
         std::string png = folder_file(folder, "terrain.png");
@@ -79,14 +87,24 @@ bool read_height_field(Terrain *t, const char *folder) {
         }
     }
 
+    // The digest takes the samples as little-endian pairs in file order, a
+    // row at a time.
     ripemd160_ctx ctx;
     ripemd160_start(&ctx);
     t->heights.resize(count);
     float range = hi - lo;
-    for (size_t k = 0; k < count; ++k) {
-        uint8_t le[2] = {uint8_t(samples[k] & 0xff), uint8_t(samples[k] >> 8)};
-        ripemd160_feed(&ctx, le, 2);
-        t->heights[k] = lo + range * float(samples[k]) / 65535.0f;
+    std::vector<uint8_t> le(dim * 2);
+    for (size_t j = 0; j < dim; ++j) {
+        const uint16_t *row = &samples[j * dim];
+        float *h = &t->heights[j * dim];
+        for (size_t i = 0; i < dim; ++i) {
+            le[2 * i] = uint8_t(row[i] & 0xff);
+            le[2 * i + 1] = uint8_t(row[i] >> 8);
+            h[i] = lo + range * float(row[i]) / 65535.0f;
+        }
+        ripemd160_feed(&ctx, le.data(), le.size());
+        if ((j + 1) % k_rows_per_tick == 0)
+            loading_tick();
     }
     ripemd160_finish(&ctx, t->digest.data());
     if (track_verbosity() >= 2) {

@@ -325,14 +325,28 @@ TEST_F(Textures, MessageTextIsDrawnWithTheBlockFont)
     velk_frame_end(w->window);
 }
 
-TEST(Screenshot, FirstNumberFollowsTheHighestAndDoesNotWrap)
+TEST(Screenshot, FirstNumberFollowsTheHighestBelowTheLimit)
 {
-    const char *none[] = {nullptr};
-    EXPECT_EQ(screenshot_first_number(none), 1);
-    const char *names[] = {"screenshot7.ppm", "screenshot012.png", "screenshotx.png", "shot99.png", nullptr};
-    EXPECT_EQ(screenshot_first_number(names), 13);
-    const char *big[] = {"screenshot99999999999999.png", nullptr};
-    EXPECT_EQ(screenshot_first_number(big), int64_t(INT32_MAX) + 1);
+    struct row {
+        std::vector<const char *> names;
+        int64_t first;
+    };
+    const row rows[] = {
+        {{}, 1},
+        {{"screenshot7.ppm", "screenshot012.png", "screenshotx.png", "shot99.png"}, 13},
+        // A number at or above 2^31 is left out; the count goes on below it.
+        {{"screenshot2147483648.png"}, 1},
+        {{"screenshot99999999999999.png", "screenshot004.png"}, 5},
+        {{"screenshot4294967297.png", "screenshot0012.png"}, 13},
+        // The top number itself is taken: the first free one.
+        {{"screenshot2147483647.png"}, 1},
+        {{"screenshot001.png", "screenshot2.ppm", "screenshot2147483647.png", "screenshot004.png"}, 3},
+    };
+    for (const row &r : rows) {
+        std::vector<const char *> names = r.names;
+        names.push_back(nullptr);
+        EXPECT_EQ(screenshot_first_number(names.data()), r.first) << (r.names.empty() ? "none" : r.names[0]);
+    }
 }
 
 } // namespace
