@@ -16,7 +16,7 @@ namespace {
 terrain_render_settings g_settings;
 
 constexpr int k_upload_rows = 256;         // height texture rows uploaded between loading ticks
-constexpr long k_radii_load_budget = 1 << 22;  // split-radius units between loading ticks
+constexpr long k_radii_load_budget = 1 << 20;  // split-radius units between loading ticks
 
 GLuint make_texture(GLint internal_format, int w, int h, GLenum format, GLenum type, const void *pixels,
                     GLint min_filter, GLint mag_filter) {
@@ -427,6 +427,7 @@ void terrain_render_build_lod(Terrain *t) {
         img.components = 1;
         img.levels = 1;
         img.pixels = rect_of(t->shadow, t->dim, 0, 0, side, side);
+        terrain_loading_tick();
         build_mip_chain(&img, "shadow map");
         terrain_loading_tick();
         delete_texture(&g->shadow);

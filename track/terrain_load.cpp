@@ -39,6 +39,72 @@ void size_grid(Terrain *t, int n, float spacing) {
     t->blocks = std::max(1, (t->dim - 1) / TERRAIN_BLOCK);
 }
 
+// The inline samples after ':', in bands of rows with the loading screen
+// kept alive between them (memory is touched as it fills, not all at once).
+bool read_inline_samples(data_file *f, size_t dim, std::vector<uint16_t> *samples) {
+    samples->clear();
+    samples->reserve(dim * dim);
+    std::vector<uint8_t> raw(dim * 2 * k_rows_per_tick);
+    for (size_t j = 0; j < dim; j += k_rows_per_tick) {
+        size_t band = std::min<size_t>(k_rows_per_tick, dim - j) * dim;
+        if (data_read(f, raw.data(), band * 2) != band * 2)
+            return false;
+        for (size_t k = 0; k < band; ++k)
+            samples->push_back(uint16_t(raw[2 * k] | raw[2 * k + 1] << 8));
+        loading_tick();
+    }
+    return true;
+}
+
+// The samples of "terrain.png": sample (i, j) takes pixel (min(i, width-1),
+// min(j, height-1)); all 0 when the image cannot be read.
+void read_image_samples(const char *folder, size_t dim, std::vector<uint16_t> *samples) {
+    height_image image;
+    std::string png = folder_file(folder, "terrain.png");
+    const track_services &s = services();
+    bool have = s.read_height_image && s.read_height_image(png.c_str(), &image) && image.width > 0 &&
+                image.height > 0 && image.samples.size() >= size_t(image.width) * size_t(image.height);
+    if (!have) {
+        samples->assign(dim * dim, 0);
+        return;
+    }
+    samples->clear();
+    samples->reserve(dim * dim);
+    size_t w = size_t(image.width), h = size_t(image.height);
+    for (size_t j = 0; j < dim; ++j)
+        for (size_t i = 0; i < dim; ++i)
+            samples->push_back(image.samples[std::min(j, h - 1) * w + std::min(i, w - 1)]);
+}
+
+// Heights, base heights and the digest of the samples (little-endian pairs in
+// file order), a row at a time.
+void take_samples(Terrain *t, const std::vector<uint16_t> &samples, float lo, float hi) {
+    size_t dim = size_t(t->dim);
+    ripemd160_ctx ctx;
+    ripemd160_start(&ctx);
+    t->heights.clear();
+    t->heights.reserve(dim * dim);
+    t->base_heights.clear();
+    t->base_heights.reserve(dim * dim);
+    float range = hi - lo;
+    std::vector<uint8_t> le(dim * 2);
+    std::vector<float> row(dim);
+    for (size_t j = 0; j < dim; ++j) {
+        const uint16_t *in = &samples[j * dim];
+        for (size_t i = 0; i < dim; ++i) {
+            le[2 * i] = uint8_t(in[i] & 0xff);
+            le[2 * i + 1] = uint8_t(in[i] >> 8);
+            row[i] = lo + range * float(in[i]) / 65535.0f;
+        }
+        t->heights.insert(t->heights.end(), row.begin(), row.end());
+        t->base_heights.insert(t->base_heights.end(), row.begin(), row.end());
+        ripemd160_feed(&ctx, le.data(), le.size());
+        if ((j + 1) % k_rows_per_tick == 0)
+            loading_tick();
+    }
+    ripemd160_finish(&ctx, t->digest.data());
+}
+
 // "terrain.hf": the header, then ':' and the raw samples, or anything else
 // and the samples come from "terrain.png".
 bool read_height_field(Terrain *t, const char *folder) {
@@ -57,66 +123,25 @@ bool read_height_field(Terrain *t, const char *folder) {
     size_grid(t, n, spacing);
     t->min_height = lo;
     t->max_height = hi;
-    size_t dim = size_t(t->dim);
-    size_t count = dim * dim;
-    std::vector<uint16_t> samples(count, 0);
-
+    std::vector<uint16_t> samples;
     if (data_getc(f.get()) == ':') {
-        // In bands of rows, with the loading screen kept alive between them.
-        std::vector<uint8_t> raw(dim * 2 * k_rows_per_tick);
-        for (size_t j = 0; j < dim; j += k_rows_per_tick) {
-            size_t band = std::min<size_t>(k_rows_per_tick, dim - j) * dim;
-            if (data_read(f.get(), raw.data(), band * 2) != band * 2)
-                return false;
-            for (size_t k = 0; k < band; ++k)
-                samples[j * dim + k] = uint16_t(raw[2 * k] | raw[2 * k + 1] << 8);
-            loading_tick();
-        }
+        if (!read_inline_samples(f.get(), size_t(t->dim), &samples))
+            return false;
     } else {
-        height_image image;
-        std::string png = folder_file(folder, "terrain.png");
-        const track_services &s = services();
-        bool have = s.read_height_image && s.read_height_image(png.c_str(), &image) && image.width > 0 &&
-                    image.height > 0 && image.samples.size() >= size_t(image.width) * size_t(image.height);
-        if (have) {
-            for (int j = 0; j < t->dim; ++j)
-                for (int i = 0; i < t->dim; ++i)
-                    samples[size_t(j) * size_t(t->dim) + size_t(i)] =
-                        image.samples[size_t(std::min(j, image.height - 1)) * size_t(image.width) +
-                                      size_t(std::min(i, image.width - 1))];
-        }
+        read_image_samples(folder, size_t(t->dim), &samples);
     }
-
-    // The digest takes the samples as little-endian pairs in file order, a
-    // row at a time.
-    ripemd160_ctx ctx;
-    ripemd160_start(&ctx);
-    t->heights.resize(count);
-    float range = hi - lo;
-    std::vector<uint8_t> le(dim * 2);
-    for (size_t j = 0; j < dim; ++j) {
-        const uint16_t *row = &samples[j * dim];
-        float *h = &t->heights[j * dim];
-        for (size_t i = 0; i < dim; ++i) {
-            le[2 * i] = uint8_t(row[i] & 0xff);
-            le[2 * i + 1] = uint8_t(row[i] >> 8);
-            h[i] = lo + range * float(row[i]) / 65535.0f;
-        }
-        ripemd160_feed(&ctx, le.data(), le.size());
-        if ((j + 1) % k_rows_per_tick == 0)
-            loading_tick();
-    }
-    ripemd160_finish(&ctx, t->digest.data());
+    take_samples(t, samples, lo, hi);
     if (track_verbosity() >= 2) {
         char hex[41];
         digest_to_hex(t->digest.data(), t->digest.size(), hex);
         velk_log("%s\n", hex);
     }
-    t->base_heights = t->heights;
     size_t nodes = (size_t(1) << (2 * (n + 1))) / 3;  // (4^(n+1))/3
     t->lod_error.assign(nodes, 0.0f);
+    loading_tick();
     t->lod_height.assign(nodes, 0.0f);
     t->lod_flags.assign((nodes + 7) / 8, 0);
+    loading_tick();
     return true;
 }
 

@@ -115,6 +115,31 @@ TEST_F(terrain_gl, AFieldWithOnlyTheWholeLevelStillDraws) {
     EXPECT_FALSE(is_sky(draw_and_read(k_width / 2, 4)));
 }
 
+TEST_F(terrain_gl, LoadStepsKeepTheLoadingScreenAlive) {
+    static int ticks = 0;
+    track_services saved_services = track_get_services();
+    track_services s = saved_services;
+    s.tick = [] { ++ticks; };
+    track_set_services(s);
+    terrain_render_unload(&t);
+    struct step {
+        const char *name;
+        void (*run)(Terrain *);
+    };
+    const step steps[] = {
+        {"heights", terrain_render_upload_heights},
+        {"level of detail", terrain_render_build_lod},
+        {"detail textures", terrain_render_sort_decals},
+    };
+    for (const step &st : steps) {
+        ticks = 0;
+        st.run(&t);
+        EXPECT_GT(ticks, 0) << st.name;
+    }
+    track_set_services(saved_services);
+    EXPECT_TRUE(terrain_gpu_of(&t)->levels.back().composed);
+}
+
 TEST_F(terrain_gl, HeightChangesReachTheTextureWithinTheBudget) {
     // Sink the whole field far below the camera's view: the ground leaves
     // the bottom of the picture once the blocks are uploaded.

@@ -49,6 +49,39 @@ TEST_F(track_test, LoadsEveryFileOfAFolder) {
     EXPECT_TRUE(messages().empty());
 }
 
+TEST_F(track_test, ReadingALargeFieldKeepsTheLoadingScreenAlive) {
+    // Ticks while the heights are read and converted, counted per stage.
+    static int ticks = 0, ticks_in_terrain = 0;
+    static bool in_terrain = false;
+    ticks = ticks_in_terrain = 0;
+    track_services s = track_get_services();
+    s.stage = [](const char *name) { in_terrain = std::string(name) == "Loading terrain"; };
+    s.stage_done = [](const char *) { in_terrain = false; };
+    s.tick = [] {
+        ++ticks;
+        ticks_in_terrain += in_terrain;
+    };
+    track_set_services(s);
+    const int dim = 257;  // several bands of rows
+    std::vector<uint16_t> samples(size_t(dim) * dim);
+    for (size_t k = 0; k < samples.size(); ++k)
+        samples[k] = uint16_t(k * 7919);
+    write_track(dir, 7, 1.0f, 0.0f, 100.0f, samples);
+    Terrain t;
+    ASSERT_TRUE(terrain_load(&t, dir.c_str()));
+    EXPECT_GE(ticks_in_terrain, 2 * (dim / 64));  // reading, then converting
+    // The banded read gives the same samples and digest as a whole one.
+    std::string bytes;
+    for (uint16_t v : samples) {
+        bytes += char(v & 0xff);
+        bytes += char(v >> 8);
+    }
+    auto digest = ripemd160(std::span(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()));
+    EXPECT_TRUE(std::equal(digest.begin(), digest.end(), t.digest.begin()));
+    for (size_t k : {size_t(0), size_t(64 * dim + 3), samples.size() - 1})
+        EXPECT_FLOAT_EQ(t.heights[k], 100.0f * float(samples[k]) / 65535.0f) << k;
+}
+
 TEST_F(track_test, SizeExponentZeroIsTheSmallestField) {
     write_track(dir, 0, 1.0f, 0.0f, 1.0f, std::vector<uint16_t>(9, 0));
     Terrain t;
@@ -227,6 +260,11 @@ TEST_F(track_test, RendererHooksRunInLoadOrder) {
     Terrain t;
     ASSERT_TRUE(terrain_load(&t, dir.c_str()));
     EXPECT_EQ(order, "hatmld");  // the atlas still sees the texture names
+    // Without a decals file the renderer is still handed the (empty) list.
+    fs::remove(dir / "decals");
+    order.clear();
+    ASSERT_TRUE(terrain_load(&t, dir.c_str()));
+    EXPECT_EQ(order, "hatmld");
 }
 
 }  // namespace
